@@ -1,0 +1,10 @@
+#pragma once
+#include <string>
+
+// All console output goes through here. Pipes and files get the exact Shift-JIS bytes;
+// a terminal whose locale is not Shift-JIS gets them converted so a player can read them.
+void console_write(const std::string &sjis);
+// One line: the bytes, a newline, a flush.
+void console_line(const std::string &sjis);
+// Converts Shift-JIS (code page 932) bytes to UTF-8; invalid bytes become U+FFFD.
+std::string sjis_to_utf8(const std::string &sjis);
