@@ -1,8 +1,17 @@
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "ranking/score.h"
 #include "text/glkanji.h"
+
+// One line of window text at a pixel position (x from the left, y from the top).
+struct hud_line {
+    int32_t x;
+    int32_t y;
+    std::string text; // Shift-JIS
+};
 
 // Game flow and scoreboard.
 class gamestate {
@@ -29,6 +38,24 @@ class gamestate {
     void viewtitle();
     void scoredisplay();
     void scoredisplay2();
+
+    // The stage file has no stage left after a clear: the game is over as when time runs out.
+    void ending();
+    // Takes the hits from shothitg and fills result (hit rate, score, title).
+    void fill_result();
+    // The lines scoredisplay and scoredisplay2 draw in a w x h window, from the current
+    // fields (result as fill_result left it).
+    std::vector<hud_line> hud_lines(int32_t w, int32_t h) const;
+    std::vector<hud_line> result_lines(int32_t w, int32_t h) const;
 };
 
 extern gamestate gs;
+
+// Title menu lines for a w x h window.
+std::vector<hud_line> title_lines(int32_t w, int32_t h);
+// Hit rate in percent, truncated; 0 when no shot was fired.
+int32_t hit_rate(int32_t hits, int32_t shots);
+// Title word (Shift-JIS) for a score; never empty.
+const char *title_for_score(int32_t score);
+// The result of a game: stages cleared, hits and shots.
+clData compute_result(int32_t stage, int32_t hits, int32_t shots);

@@ -1,9 +1,13 @@
 #include "testutil.h"
 
 #include <GL/freeglut.h>
+#include <GL/glx.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,10 +15,8 @@
 #include <sstream>
 
 std::string iconv_sjis(const std::string &utf8) {
-    std::string in = scratch_dir("iconv") + "/in.txt";
-    write_file(in, utf8);
     std::string out;
-    run_command("iconv -f UTF-8 -t CP932 '" + in + "'", "", &out);
+    run_command("iconv -f UTF-8 -t CP932", utf8, &out);
     return out;
 }
 
@@ -36,7 +38,8 @@ int run_command(const std::string &cmd, const std::string &input, std::string *o
 }
 
 std::string scratch_dir(const std::string &name) {
-    std::string d = std::string(TARMIK_SCRATCH) + "/" + name;
+    // Per process: ctest runs the cases of one program side by side.
+    std::string d = std::string(TARMIK_SCRATCH) + "/" + name + "." + std::to_string(getpid());
     std::string cmd = "rm -rf '" + d + "' && mkdir -p '" + d + "'";
     if (std::system(cmd.c_str()) != 0) std::abort();
     return d;
@@ -65,7 +68,13 @@ void test_window(int w, int h) {
         glutInit(&argc, argv);
         glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
         glutCreateWindow("test");
+        glutDisplayFunc([] {});
         made = true;
+        // Let the server map the window, so the front buffer holds what is shown.
+        for (int i = 0; i < 30; ++i) {
+            glutMainLoopEvent();
+            usleep(10000);
+        }
     } else {
         glutReshapeWindow(w, h);
     }
@@ -105,4 +114,23 @@ bool write_png(const std::string &path, int w, int h, const std::vector<uint8_t>
     png_destroy_write_struct(&png, &info);
     std::fclose(f);
     return true;
+}
+
+std::vector<uint8_t> read_window(int w, int h) {
+    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3, 0);
+    glFinish();
+    Display *d = glXGetCurrentDisplay();
+    XSync(d, False);
+    XImage *img = XGetImage(d, glXGetCurrentDrawable(), 0, 0, w, h, AllPlanes, ZPixmap);
+    if (!img) return rgb;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            unsigned long p = XGetPixel(img, x, y);
+            uint8_t *o = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+            o[0] = (p >> 16) & 0xFF;
+            o[1] = (p >> 8) & 0xFF;
+            o[2] = p & 0xFF;
+        }
+    XDestroyImage(img);
+    return rgb;
 }

@@ -21,6 +21,8 @@ std::string read_file(const std::string &path);
 void test_window(int w, int h);
 // Reads the back buffer as RGB rows, top row first.
 std::vector<uint8_t> read_pixels(int w, int h);
+// Reads what the window shows on the screen (X drawing included), top row first.
+std::vector<uint8_t> read_window(int w, int h);
 bool write_png(const std::string &path, int w, int h, const std::vector<uint8_t> &rgb);
 // Pixel (x, y) from the top-left of an RGB buffer of width w.
 inline const uint8_t *pixel_at(const std::vector<uint8_t> &rgb, int w, int x, int y) {

@@ -1,0 +1,53 @@
+// The timer tick: the game's clock.
+#include <GL/freeglut.h>
+
+#include "flow/gamestate.h"
+#include "flow/stage.h"
+#include "shell/console.h"
+#include "shell/shell.h"
+#include "world/buttai.h"
+
+void timer_body() {
+    gs.timer();
+    // After the last stage the world stays empty; that is the ending, not another clear.
+    if (!stage_file_ended && stageend()) {
+        console_line("ステージクリア");
+        gs.next();
+        buttai_del();
+        buttaiinit();
+        if (stage_file_ended) gs.ending();
+    }
+    for (auto it = buttai_set.begin(); it != buttai_set.end();) {
+        buttai *b = *it;
+        if (b->life <= 0) {
+            delete b;
+            it = buttai_set.erase(it);
+        } else {
+            b->move();
+            ++it;
+        }
+    }
+    for (auto it = tama_set.begin(); it != tama_set.end();) {
+        buttai *t = *it;
+        if (t->life <= 0) {
+            delete t;
+            it = tama_set.erase(it);
+            continue;
+        }
+        t->move();
+        for (buttai *o : buttai_set) {
+            if (t->stumb(o)) {
+                t->action();
+                o->action();
+            }
+        }
+        t->prevpos = t->pos;
+        ++it;
+    }
+    glutPostRedisplay();
+}
+
+void timer(int) {
+    timer_body();
+    glutTimerFunc(100, timer, 0);
+}

@@ -1,0 +1,54 @@
+# Shared steps of the end-to-end scripts: a private copy of the game folder, start, wait, pixels.
+set -euo pipefail
+GAME_DIR=$1
+BUILD_DIR=$2
+SHOTS=$BUILD_DIR/e2e-shots
+mkdir -p "$SHOTS"
+WORK=$(mktemp -d)
+GAME_PID=
+cleanup() {
+  [ -n "$GAME_PID" ] && kill "$GAME_PID" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+cp -r "$GAME_DIR" "$WORK/game"
+rm -f "$WORK/game/ranking.dat"
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# start_game INPUT: runs the game in the copy with INPUT on standard input.
+start_game() {
+  (cd "$WORK/game" && printf '%s' "$1" | ./tarmik > "$WORK/out.txt" 2> "$WORK/err.txt"; echo $? > "$WORK/status") &
+  GAME_PID=$!
+  WIN=
+  for _ in $(seq 1 100); do
+    WIN=$(xdotool search --name 'ＴＡＲＭＩＫ' 2>/dev/null | head -n 1 || true)
+    [ -n "$WIN" ] && break
+    sleep 0.1
+  done
+  [ -n "$WIN" ] || fail "no game window"
+}
+
+# wait_status: waits for the game to end and prints its status.
+wait_status() {
+  for _ in $(seq 1 100); do
+    [ -f "$WORK/status" ] && { cat "$WORK/status"; return; }
+    sleep 0.1
+  done
+  echo timeout
+}
+
+# pixel FILE X Y -> "R G B"
+pixel() {
+  convert "$1" -format '%[fx:int(255*p{'"$2"','"$3"'}.r+0.5)] %[fx:int(255*p{'"$2"','"$3"'}.g+0.5)] %[fx:int(255*p{'"$2"','"$3"'}.b+0.5)]' info:
+}
+# near "R G B" R G B TOL
+near() {
+  read -r r g b <<< "$1"
+  [ $(( (r-$2)*(r-$2) < $5*$5 && (g-$3)*(g-$3) < $5*$5 && (b-$4)*(b-$4) < $5*$5 )) -eq 1 ]
+}
+# dark_share FILE W H X Y: share of nearly black pixels in the rectangle.
+dark_share() {
+  convert "$1" -crop "$2x$3+$4+$5" +repage -colorspace gray -threshold 20% -negate -format '%[fx:mean]' info:
+}

@@ -1,0 +1,279 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <csignal>
+
+#include "ranking/score.h"
+#include "testutil.h"
+
+namespace {
+
+// One line of the ranking file as the game writes it.
+std::string line(int score, int stage, int hitrate, const std::string &title) {
+    return std::to_string(score) + "\t\t" + std::to_string(stage) + "\t" + std::to_string(hitrate) +
+           "\t" + title + "\n";
+}
+
+clData rec(int32_t score, int32_t stage, int32_t hitrate, const std::string &title) {
+    clData r;
+    r.score = score;
+    r.stage = stage;
+    r.hitrate = hitrate;
+    r.title = title;
+    return r;
+}
+
+// Scores 200, 190, ... 10 with titles R1..R20.
+std::string full_table_file() {
+    std::string s;
+    for (int i = 1; i <= 20; ++i)
+        s += line(210 - 10 * i, i, i, "R" + std::to_string(i));
+    return s;
+}
+
+std::vector<std::string> titles(const Score &s) {
+    std::vector<std::string> t;
+    for (const clData &r : s.ranklist)
+        t.push_back(r.title);
+    return t;
+}
+
+std::vector<std::string> folder_entries(const std::string &dir) {
+    std::vector<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    while (dirent *e = d ? readdir(d) : nullptr) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    if (d) closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string listing(Score &s) {
+    testing::internal::CaptureStdout();
+    s.outputdata();
+    return testing::internal::GetCapturedStdout();
+}
+
+} // namespace
+
+TEST(Ranking, EqualScoresStayAheadOfANewResult) {
+    std::string f = scratch_dir("rank_equal") + "/ranking.dat";
+    write_file(f, line(100, 3, 50, "A") + line(80, 2, 40, "B") + line(80, 2, 41, "C") +
+                      line(50, 1, 30, "D"));
+    Console_Score s(f);
+    EXPECT_EQ(s.inputdata(rec(80, 2, 42, "NEW")), 4);
+    EXPECT_EQ(titles(s), (std::vector<std::string>{"A", "B", "C", "NEW", "D"}));
+    EXPECT_EQ(read_file(f), line(100, 3, 50, "A") + line(80, 2, 40, "B") + line(80, 2, 41, "C") +
+                                line(80, 2, 42, "NEW") + line(50, 1, 30, "D"));
+}
+
+TEST(Ranking, FullTableKeepsTwentyRecords) {
+    std::string dir = scratch_dir("rank_full");
+    std::string f = dir + "/ranking.dat";
+    // Hand-made layout (single blanks, CR LF) so the rewrite is visible.
+    std::string loose;
+    for (int i = 1; i <= 20; ++i)
+        loose += std::to_string(210 - 10 * i) + " " + std::to_string(i) + " " + std::to_string(i) +
+                 " R" + std::to_string(i) + "\r\n";
+    write_file(f, loose);
+
+    {
+        Console_Score s(f);
+        ASSERT_EQ(s.ranklist.size(), 20u);
+        // Equal to the last one: still behind it, so not kept.
+        EXPECT_EQ(s.inputdata(rec(10, 0, 0, "LOW")), 21);
+        EXPECT_EQ(s.ranklist.size(), 20u);
+        EXPECT_EQ(s.ranklist.back().title, "R20");
+        EXPECT_EQ(read_file(f), full_table_file());
+    }
+    {
+        Console_Score s(f);
+        EXPECT_EQ(s.inputdata(rec(999, 9, 90, "TOP")), 1);
+        ASSERT_EQ(s.ranklist.size(), 20u);
+        EXPECT_EQ(s.ranklist.front().title, "TOP");
+        EXPECT_EQ(s.ranklist.back().title, "R19");
+        std::string expect = line(999, 9, 90, "TOP");
+        for (int i = 1; i <= 19; ++i)
+            expect += line(210 - 10 * i, i, i, "R" + std::to_string(i));
+        EXPECT_EQ(read_file(f), expect);
+    }
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"ranking.dat"});
+}
+
+TEST(Ranking, FirstResultCreatesOrFillsTheFile) {
+    std::string dir = scratch_dir("rank_first");
+    std::string title = iconv_sjis(u8"ノーコン");
+    for (bool exists : {false, true}) {
+        std::string f = dir + (exists ? "/empty.dat" : "/missing.dat");
+        if (exists) write_file(f, "");
+        Console_Score s(f);
+        EXPECT_TRUE(s.ranklist.empty());
+        EXPECT_EQ(s.inputdata(rec(0, 0, 0, title)), 1);
+        EXPECT_EQ(read_file(f), "0\t\t0\t0\t" + title + "\n");
+    }
+}
+
+TEST(Ranking, ListingShowsTheBestTenInShiftJis) {
+    std::string dir = scratch_dir("rank_list");
+    std::string v2 = iconv_sjis(u8"Ｖ２");
+
+    write_file(dir + "/three.dat",
+               line(150, 1, 5, v2) + line(-20, 0, 0, "X") + line(7, 12, 100, "Y"));
+    Console_Score three(dir + "/three.dat");
+    EXPECT_EQ(listing(three), iconv_sjis(u8"1位　150点　ステージ1クリア　命中率5％　称号Ｖ２\n"
+                                         u8"2位　-20点　ステージ0クリア　命中率0％　称号X\n"
+                                         u8"3位　7点　ステージ12クリア　命中率100％　称号Y\n"));
+
+    write_file(dir + "/full.dat", full_table_file());
+    Console_Score full(dir + "/full.dat");
+    std::string expect;
+    for (int i = 1; i <= 10; ++i) {
+        std::string n = std::to_string(i);
+        expect += n + u8"位　" + std::to_string(210 - 10 * i) + u8"点　ステージ" + n +
+                  u8"クリア　命中率" + n + u8"％　称号R" + n + "\n";
+    }
+    EXPECT_EQ(listing(full), iconv_sjis(expect));
+
+    // The plain table lists nothing, nor does an empty one.
+    Score plain(dir + "/full.dat");
+    EXPECT_EQ(listing(plain), "");
+    Console_Score none(dir + "/none.dat");
+    EXPECT_EQ(listing(none), "");
+}
+
+TEST(Ranking, WrittenFileReadsBackTheSameTable) {
+    std::string f = scratch_dir("rank_roundtrip") + "/ranking.dat";
+    write_file(f, "");
+    chmod(f.c_str(), 0640);
+    std::vector<clData> in = {rec(INT32_MAX, 3, 77, iconv_sjis(u8"名人")),
+                              rec(0, -1, 0, iconv_sjis(u8"ソ表")), // 0x5C trail bytes
+                              rec(INT32_MIN, 0, -5, "x")};
+    Console_Score s(f);
+    for (const clData &r : in)
+        s.inputdata(r);
+
+    Console_Score back(f);
+    ASSERT_EQ(back.ranklist.size(), in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        EXPECT_EQ(back.ranklist[i].score, in[i].score);
+        EXPECT_EQ(back.ranklist[i].stage, in[i].stage);
+        EXPECT_EQ(back.ranklist[i].hitrate, in[i].hitrate);
+        EXPECT_EQ(back.ranklist[i].title, in[i].title);
+    }
+    struct stat st;
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(Ranking, HandMadeLongTableIsKeptAtItsLength) {
+    std::string f = scratch_dir("rank_long") + "/ranking.dat";
+    std::string text;
+    for (int i = 0; i < 25; ++i)
+        text += line(500 - i, 1, 1, "L" + std::to_string(i));
+    write_file(f, text);
+    Console_Score s(f);
+    ASSERT_EQ(s.ranklist.size(), 25u);
+    EXPECT_EQ(s.inputdata(rec(1000, 1, 1, "A")), 1);
+    EXPECT_EQ(s.inputdata(rec(490, 1, 1, "B")), 13);
+    EXPECT_EQ(s.ranklist.size(), 25u);
+    EXPECT_EQ(s.ranklist.back().title, "L22");
+    EXPECT_EQ(Console_Score(f).ranklist.size(), 25u);
+}
+
+TEST(Ranking, SeparatorsAndLineEndsDoNotMatter) {
+    std::string dir = scratch_dir("rank_sep");
+    std::string t = iconv_sjis(u8"Ｖ２");
+    write_file(dir + "/lf.dat", "150\t\t1\t5\t" + t + "\n30\t\t0\t2\tB\n");
+    write_file(dir + "/crlf.dat", "150\t\t1\t5\t" + t + "\r\n30\t\t0\t2\tB\r\n");
+    write_file(dir + "/odd.dat", "  150 1\n\n5 \v" + t + "\f30\r0\t\t\t+2 B");
+    for (const char *name : {"lf.dat", "crlf.dat", "odd.dat"}) {
+        SCOPED_TRACE(name);
+        Console_Score s(dir + "/" + name);
+        ASSERT_EQ(s.ranklist.size(), 2u);
+        EXPECT_EQ(s.ranklist[0].score, 150);
+        EXPECT_EQ(s.ranklist[0].stage, 1);
+        EXPECT_EQ(s.ranklist[0].hitrate, 5);
+        EXPECT_EQ(s.ranklist[0].title, t);
+        EXPECT_EQ(s.ranklist[1].score, 30);
+        EXPECT_EQ(s.ranklist[1].hitrate, 2);
+        EXPECT_EQ(s.ranklist[1].title, "B");
+    }
+}
+
+TEST(Ranking, LoadingStopsAtTheFirstBadRecord) {
+    std::string dir = scratch_dir("rank_bad");
+    std::string good = line(300, 2, 10, "A") + line(200, 1, 9, "B");
+    // The table is not sorted on loading: a lower score first stays first.
+    std::vector<std::string> tails = {"",
+                                      "abc\t\t1\t1\tC\n",
+                                      "100\t\tx\t1\tC\n",
+                                      "100\t\t1\t1.5\tC\n",
+                                      "2147483648\t\t1\t1\tC\n",
+                                      "100\t\t1\t-2147483649\tC\n",
+                                      "100\t\t1\t1\n"};
+    for (const std::string &tail : tails) {
+        SCOPED_TRACE(tail);
+        write_file(dir + "/ranking.dat", line(50, 0, 1, "Z") + good + tail + line(90, 0, 0, "D"));
+        Console_Score s(dir + "/ranking.dat");
+        if (tail.empty()) {
+            EXPECT_EQ(titles(s), (std::vector<std::string>{"Z", "A", "B", "D"}));
+        } else if (tail == "100\t\t1\t1\n") {
+            // A missing title shifts the fields: the next line's score becomes the title.
+            EXPECT_EQ(titles(s), (std::vector<std::string>{"Z", "A", "B", "90"}));
+        } else {
+            EXPECT_EQ(titles(s), (std::vector<std::string>{"Z", "A", "B"}));
+        }
+    }
+    // An incomplete last record is dropped too.
+    write_file(dir + "/ranking.dat", good + "100\t\t1");
+    EXPECT_EQ(titles(Console_Score(dir + "/ranking.dat")), (std::vector<std::string>{"A", "B"}));
+}
+
+TEST(Ranking, FailedWriteKeepsTheOldFile) {
+    std::string dir = scratch_dir("rank_fail");
+    std::string f = dir + "/ranking.dat";
+    std::string old = full_table_file();
+    write_file(f, old);
+    Console_Score s(f);
+
+    // A file size limit makes the write itself fail, even for root.
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 64;
+    auto prev = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int32_t place = s.inputdata(rec(155, 4, 50, "MID"));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, prev);
+
+    EXPECT_EQ(place, 6);
+    EXPECT_EQ(s.ranklist.size(), 20u);
+    EXPECT_EQ(s.ranklist[5].title, "MID");
+    EXPECT_EQ(read_file(f), old);
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"ranking.dat"});
+
+    // The next registration that succeeds carries the record that could not be saved.
+    EXPECT_EQ(s.inputdata(rec(1, 0, 0, "LAST")), 21);
+    EXPECT_EQ(Console_Score(f).ranklist[5].title, "MID");
+
+    // The final rename fails: a folder stands where the file should be.
+    std::string blocked = scratch_dir("rank_blocked");
+    ASSERT_EQ(mkdir((blocked + "/ranking.dat").c_str(), 0755), 0);
+    Console_Score d(blocked + "/ranking.dat");
+    EXPECT_EQ(d.inputdata(rec(5, 0, 0, "A")), 1);
+    EXPECT_EQ(d.ranklist.size(), 1u);
+    EXPECT_EQ(folder_entries(blocked), std::vector<std::string>{"ranking.dat"});
+    EXPECT_EQ(folder_entries(blocked + "/ranking.dat"), std::vector<std::string>{});
+
+    // No folder to write in at all.
+    Console_Score nowhere(dir + "/no-such-folder/ranking.dat");
+    EXPECT_EQ(nowhere.inputdata(rec(5, 0, 0, "A")), 1);
+    EXPECT_EQ(nowhere.inputdata(rec(6, 0, 0, "B")), 1);
+    EXPECT_EQ(titles(nowhere), (std::vector<std::string>{"B", "A"}));
+}
