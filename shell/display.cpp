@@ -105,6 +105,8 @@ void drawscope() {
         glDisable(GL_LIGHT0);
         glPushMatrix();
         glLoadIdentity();
+        // freeglut's solid shapes switch the vertex array off behind our back.
+        glEnableClientState(GL_VERTEX_ARRAY);
         glColor3d(1.0, 0.0, 0.0);
         glVertexPointer(3, GL_DOUBLE, 0, vertices);
         glDrawArrays(GL_LINES, 0, 4);

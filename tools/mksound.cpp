@@ -263,13 +263,13 @@ std::vector<uint8_t> make_bgm() {
         int ch, prog, volume, pan, reverb;
     };
     const setup setups[] = {
-        {&lead, ch_lead, 81, 96, 64, 40},        // Lead 2 (sawtooth)
-        {&bass, ch_bass, 38, 110, 64, 10},       // Synth Bass 1
-        {&strings, ch_strings, 48, 82, 40, 70},  // String Ensemble 1
-        {&brass, ch_brass, 61, 92, 88, 40},      // Brass Section
-        {&arp, ch_arp, 80, 62, 100, 50},         // Lead 1 (square)
-        {&timpani, ch_timpani, 47, 110, 64, 60}, // Timpani
-        {&drums, ch_drums, 0, 110, 64, 30},      // Standard kit
+        {&lead, ch_lead, 81, 80, 64, 40},        // Lead 2 (sawtooth)
+        {&bass, ch_bass, 38, 90, 64, 10},        // Synth Bass 1
+        {&strings, ch_strings, 48, 40, 40, 70},  // String Ensemble 1
+        {&brass, ch_brass, 61, 127, 88, 40},     // Brass Section
+        {&arp, ch_arp, 80, 115, 100, 50},        // Lead 1 (square)
+        {&timpani, ch_timpani, 47, 105, 64, 60}, // Timpani
+        {&drums, ch_drums, 0, 92, 64, 30},       // Standard kit
     };
     for (const setup &s : setups) {
         s.t->program(0, s.ch, s.prog);
@@ -297,7 +297,7 @@ std::vector<uint8_t> make_bgm() {
             break;
         case climax:
             play_melody(lead, start, theme_a, ch_lead, 108, 0);
-            play_melody(brass, start, theme_a, ch_brass, 96, -12);
+            play_melody(brass, start, theme_a, ch_brass, 108, -12);
             break;
         default:
             break;
@@ -336,10 +336,10 @@ std::vector<uint8_t> make_bgm() {
             if (sec.s == bridge || sec.s == outro) {
                 for (int k : voicing(c, 58, 70)) {
                     if (final_bar) {
-                        brass.note(t0, bar_len - 10, ch_brass, k, 105);
+                        brass.note(t0, bar_len - 10, ch_brass, k, 115);
                     } else {
-                        brass.note(t0, eighth - 30, ch_brass, k, 100);
-                        brass.note(t0 + 3 * eighth, eighth - 30, ch_brass, k, 92);
+                        brass.note(t0, eighth - 30, ch_brass, k, 112);
+                        brass.note(t0 + 3 * eighth, eighth - 30, ch_brass, k, 104);
                     }
                 }
             }
@@ -353,7 +353,7 @@ std::vector<uint8_t> make_bgm() {
                     int i = s % cycle;
                     if (i >= n) i = cycle - i;
                     arp.note(t0 + s * sixteenth, sixteenth - 15, ch_arp,
-                             keys[static_cast<size_t>(i)], s % 4 == 0 ? 80 : 62);
+                             keys[static_cast<size_t>(i)], s % 4 == 0 ? 92 : 74);
                 }
             }
 
