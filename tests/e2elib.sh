@@ -52,3 +52,16 @@ near() {
 dark_share() {
   convert "$1" -crop "$2x$3+$4+$5" +repage -colorspace gray -threshold 20% -negate -format '%[fx:mean]' info:
 }
+
+# focus: gives the game window the keyboard, so xdotool's keys reach it like a real device.
+focus() { xdotool windowfocus --sync "$WIN" 2>/dev/null || true; }
+# console_has TEXT: the game's console output (Shift-JIS) holds TEXT (UTF-8).
+console_has() { iconv -f CP932 -t UTF-8 "$WORK/out.txt" 2>/dev/null | grep -qF "$1"; }
+# wait_console TEXT [SECONDS]
+wait_console() {
+  local n=$(( ${2:-5} * 10 ))
+  for _ in $(seq 1 $n); do console_has "$1" && return 0; sleep 0.1; done
+  return 1
+}
+# row FILE Y: the pixels of one row as "r g b" lines.
+row() { convert "$1" -crop "500x1+0+$2" +repage -depth 8 txt:- | sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\)).*/\1 \2 \3/p'; }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -467,6 +468,7 @@ child_run run_child(const std::string &name, const std::map<std::string, std::st
     }
     r.printed = read_file(log);
     const std::string bytes = read_file(raw);
+    std::remove(raw.c_str());
     for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
         r.left.push_back(static_cast<int16_t>(le(bytes, i, 2)));
         r.right.push_back(static_cast<int16_t>(le(bytes, i + 2, 2)));

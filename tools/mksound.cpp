@@ -263,13 +263,13 @@ std::vector<uint8_t> make_bgm() {
         int ch, prog, volume, pan, reverb;
     };
     const setup setups[] = {
-        {&lead, ch_lead, 81, 72, 64, 40},        // Lead 2 (sawtooth)
-        {&bass, ch_bass, 38, 84, 64, 10},        // Synth Bass 1
-        {&strings, ch_strings, 48, 40, 40, 70},  // String Ensemble 1
-        {&brass, ch_brass, 61, 127, 88, 40},     // Brass Section
-        {&arp, ch_arp, 80, 115, 100, 50},        // Lead 1 (square)
-        {&timpani, ch_timpani, 47, 105, 64, 60}, // Timpani
-        {&drums, ch_drums, 0, 86, 64, 30},       // Standard kit
+        {&lead, ch_lead, 81, 60, 64, 40},       // Lead 2 (sawtooth)
+        {&bass, ch_bass, 38, 71, 64, 10},       // Synth Bass 1
+        {&strings, ch_strings, 48, 34, 40, 70}, // String Ensemble 1
+        {&brass, ch_brass, 61, 107, 88, 40},    // Brass Section
+        {&arp, ch_arp, 80, 97, 100, 50},        // Lead 1 (square)
+        {&timpani, ch_timpani, 47, 88, 64, 60}, // Timpani
+        {&drums, ch_drums, 0, 72, 64, 30},      // Standard kit
     };
     for (const setup &s : setups) {
         s.t->program(0, s.ch, s.prog);
