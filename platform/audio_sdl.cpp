@@ -103,15 +103,6 @@ std::vector<uint8_t> beep_wave() {
     return b;
 }
 
-void close_audio() {
-    // A clean close lets a disk or network driver finish what it writes.
-    Mix_HaltChannel(-1);
-    Mix_HaltMusic();
-    Mix_CloseAudio();
-    Mix_Quit();
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-}
-
 struct device {
     Mix_Music *song;  // "sequencer"
     Mix_Chunk *sound; // "waveaudio"
@@ -177,6 +168,27 @@ class sdl_media : public media_control {
             Mix_HaltChannel(effect_channel);
     }
 
+    // At process end: a clean close lets a disk or network driver finish what it writes.
+    void stop() {
+        if (state_ != 1) return;
+        Mix_HaltChannel(-1);
+        Mix_HaltMusic();
+        for (auto &[id, d] : devices_) {
+            if (d.song) Mix_FreeMusic(d.song);
+            if (d.sound) Mix_FreeChunk(d.sound);
+        }
+        devices_.clear();
+        for (auto &[name, c] : effects_)
+            Mix_FreeChunk(c);
+        effects_.clear();
+        Mix_FreeChunk(beep_);
+        beep_ = nullptr;
+        Mix_CloseAudio();
+        Mix_Quit();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        state_ = -1;
+    }
+
   private:
     bool running() {
         if (state_ == 0) state_ = start() ? 1 : -1;
@@ -199,7 +211,7 @@ class sdl_media : public media_control {
         Mix_ReserveChannels(effect_channel + 1);
         const std::vector<uint8_t> beep = beep_wave();
         beep_ = Mix_LoadWAV_RW(SDL_RWFromConstMem(beep.data(), static_cast<int>(beep.size())), 1);
-        std::atexit(close_audio);
+        std::atexit([] { static_cast<sdl_media *>(plat_media())->stop(); });
         return true;
     }
 

@@ -6,8 +6,12 @@ SHOTS=$BUILD_DIR/e2e-shots
 mkdir -p "$SHOTS"
 WORK=$(mktemp -d)
 GAME_PID=
+# A display of its own, so no other test's window can cover or answer for the game's.
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/xvfb-env"
+start_virtual_display
 cleanup() {
-  [ -n "$GAME_PID" ] && kill "$GAME_PID" 2>/dev/null || true
+  [ -f "$WORK/pid" ] && kill "$(cat "$WORK/pid")" 2>/dev/null || true
+  kill "$XVFB_PID" 2>/dev/null || true
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -19,7 +23,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # start_game INPUT: runs the game in the copy with INPUT on standard input.
 start_game() {
-  (cd "$WORK/game" && printf '%s' "$1" | ./tarmik > "$WORK/out.txt" 2> "$WORK/err.txt"; echo $? > "$WORK/status") &
+  rm -f "$WORK/status" "$WORK/pid"
+  (cd "$WORK/game" && printf '%s' "$1" | ./tarmik > "$WORK/out.txt" 2> "$WORK/err.txt" &
+   echo $! > "$WORK/pid"; wait $!; echo $? > "$WORK/status") &
   GAME_PID=$!
   WIN=
   for _ in $(seq 1 100); do
@@ -54,7 +60,7 @@ dark_share() {
 }
 
 # focus: gives the game window the keyboard, so xdotool's keys reach it like a real device.
-focus() { xdotool windowfocus --sync "$WIN" 2>/dev/null || true; }
+focus() { timeout 5 xdotool windowfocus --sync "$WIN" 2>/dev/null || true; }
 # console_has TEXT: the game's console output (Shift-JIS) holds TEXT (UTF-8).
 console_has() { iconv -f CP932 -t UTF-8 "$WORK/out.txt" 2>/dev/null | grep -qF "$1"; }
 # wait_console TEXT [SECONDS]

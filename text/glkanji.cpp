@@ -101,26 +101,36 @@ void glKanji::print(int32_t x, int32_t y, const char *text) {
 
     const GLfloat full = static_cast<GLfloat>(fontSize);
     const GLfloat half = static_cast<GLfloat>(fontSize / 2);
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-    while (*p) {
-        unsigned char c = *p;
-        if (c >= 0x20 && c <= 0x7E) {
-            // Half-width glyphs sit in the right half of their cell.
-            if (c < charCount) glBitmap(fontSize, fontSize, half, 0, half, 0, getChar(c));
-            ++p;
-            continue;
-        }
-        if (p[1] == 0) break; // a lead byte with nothing after it
-        unsigned char b1 = p[0], b2 = p[1];
-        if (codeType == 0)
-            sjis2jis(b1, b2);
-        else if (codeType == 1)
-            euc2jis(b1, b2);
-        int32_t slot = jis_slot(b1, b2);
-        if (slot >= 0 && slot < charCount)
-            glBitmap(fontSize, fontSize, 0, 0, full, 0, getChar(slot));
-        p += 2;
+    glyph g;
+    for (const char *p = text; (p = walk(p, g)) != nullptr;) {
+        if (g.slot < 0) continue;
+        // Half-width glyphs sit in the right half of their cell.
+        if (g.half)
+            glBitmap(fontSize, fontSize, half, 0, half, 0, getChar(g.slot));
+        else
+            glBitmap(fontSize, fontSize, 0, 0, full, 0, getChar(g.slot));
     }
+}
+
+const char *glKanji::walk(const char *p, glyph &g) const {
+    const unsigned char *u = reinterpret_cast<const unsigned char *>(p);
+    const unsigned char c = u[0];
+    if (c == 0) return nullptr;
+    if (c >= 0x20 && c <= 0x7E) {
+        g.slot = c < charCount ? c : -1;
+        g.half = true;
+        return p + 1;
+    }
+    if (u[1] == 0) return nullptr; // a lead byte with nothing after it
+    unsigned char b1 = u[0], b2 = u[1];
+    if (codeType == 0)
+        sjis2jis(b1, b2);
+    else if (codeType == 1)
+        euc2jis(b1, b2);
+    const int32_t slot = jis_slot(b1, b2);
+    g.slot = slot >= 0 && slot < charCount ? slot : -1;
+    g.half = false;
+    return p + 2;
 }
 
 void sjis2jis(unsigned char &first, unsigned char &second) {

@@ -436,7 +436,7 @@ std::vector<int16_t> finish(std::vector<double> s, double peak) {
 
 // A rifle shot: a bright crack, a low boom falling in pitch, and a rumbling tail.
 std::vector<int16_t> make_shot() {
-    const size_t n = rate * 55 / 100;
+    const size_t n = rate * 8 / 10;
     std::vector<double> s(n);
     noise rnd(0x5EED1234);
     lowpass body, tail;
@@ -447,11 +447,11 @@ std::vector<int16_t> make_shot() {
         const double w = rnd.next();
         const double crack = w * std::exp(-t / 0.004);
         const double burst = body.step(w, 600 + 7000 * std::exp(-t / 0.03)) * std::exp(-t / 0.06);
-        const double rumble = tail.step(w, 300) * std::exp(-t / 0.18) * 1.6;
+        const double rumble = tail.step(w, 300) * std::exp(-t / 0.2) * 1.6;
         const double f = 45 + 140 * std::exp(-t / 0.03);
         phase += 2 * pi * f / rate;
         const double boom = std::sin(phase) * std::exp(-t / 0.09);
-        s[i] = attack * (0.8 * crack + 1.2 * burst + rumble + 0.9 * boom);
+        s[i] = attack * (0.8 * crack + 1.5 * burst + rumble + 0.6 * boom);
     }
     return finish(s, 0.92);
 }
