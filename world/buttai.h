@@ -79,8 +79,17 @@ class tama : public buttai {
     void calc(double *r, double *g, double *b, double *a) override;
 };
 
-// Owning lists: an object is deleted exactly when it leaves its list.
-typedef std::list<buttai *> buttai_list;
+// Owning lists: an object is deleted exactly when it leaves its list, or with the list when
+// the program ends.
+struct buttai_list : std::list<buttai *> {
+    buttai_list() = default;
+    buttai_list(const buttai_list &) = delete;
+    buttai_list &operator=(const buttai_list &) = delete;
+    ~buttai_list() {
+        for (buttai *b : *this)
+            delete b;
+    }
+};
 extern buttai_list buttai_set;
 extern buttai_list tama_set;
 extern buttai_list building_set;
