@@ -10,8 +10,8 @@ namespace {
 void BM_FullGameThroughDriver(benchmark::State &state) {
     const std::string game = TARMIK_GAME_DIR;
     const std::string work = "/tmp/tarmik-bench-game";
-    const std::string setup = "rm -rf " + work + " && cp -r '" + game + "' " + work +
-                              " && rm -f " + work + "/ranking.dat && printf 'key s\\nframe\\n" +
+    const std::string setup = "rm -rf " + work + " && cp -r '" + game + "' " + work + " && rm -f " +
+                              work + "/ranking.dat && printf 'key s\\nframe\\n" +
                               "tick 1200\\n' > " + work + "/game.sim";
     if (std::system(setup.c_str()) != 0) {
         state.SkipWithError("cannot lay out the game folder");

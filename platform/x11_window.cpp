@@ -19,15 +19,25 @@ namespace {
 bool recording = false;
 std::vector<plat_event> recorded;
 
-Display *display() { return glXGetCurrentDisplay(); }
+Display *display() {
+    return glXGetCurrentDisplay();
+}
 
 } // namespace
 
-void plat_set_recording(bool on) { recording = on; }
-bool plat_recording() { return recording; }
-std::vector<plat_event> &plat_recorded() { return recorded; }
+void plat_set_recording(bool on) {
+    recording = on;
+}
+bool plat_recording() {
+    return recording;
+}
+std::vector<plat_event> &plat_recorded() {
+    return recorded;
+}
 
-plat_window plat_find_window() { return static_cast<plat_window>(glXGetCurrentDrawable()); }
+plat_window plat_find_window() {
+    return static_cast<plat_window>(glXGetCurrentDrawable());
+}
 
 void plat_set_title(plat_window w, const char *utf8) {
     Display *d = display();
@@ -175,8 +185,9 @@ std::vector<XPoint> render_line(const std::string &sjis) {
             const unsigned char *line = bm.buffer + static_cast<long>(row) * bm.pitch;
             for (unsigned col = 0; col < bm.width; ++col) {
                 if (line[col >> 3] & (0x80 >> (col & 7)))
-                    pts.push_back({static_cast<short>(pen + g->bitmap_left + static_cast<int>(col)),
-                                   static_cast<short>(ascent - g->bitmap_top + static_cast<int>(row))});
+                    pts.push_back(
+                        {static_cast<short>(pen + g->bitmap_left + static_cast<int>(col)),
+                         static_cast<short>(ascent - g->bitmap_top + static_cast<int>(row))});
             }
         }
         pen += static_cast<int>(g->advance.x >> 6);
@@ -200,7 +211,8 @@ void plat_title_text(plat_window w, int32_t x, int32_t y, const char *sjis, int3
     }
     GC gc = XCreateGC(d, w, 0, nullptr);
     XSetForeground(d, gc, BlackPixel(d, DefaultScreen(d)));
-    if (!pts.empty()) XDrawPoints(d, w, gc, pts.data(), static_cast<int>(pts.size()), CoordModeOrigin);
+    if (!pts.empty())
+        XDrawPoints(d, w, gc, pts.data(), static_cast<int>(pts.size()), CoordModeOrigin);
     XFreeGC(d, gc);
     XFlush(d);
 }

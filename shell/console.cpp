@@ -20,7 +20,8 @@ const std::string &terminal_codeset() {
         std::setlocale(LC_CTYPE, "");
         std::string name = nl_langinfo(CODESET);
         std::setlocale(LC_CTYPE, saved.c_str());
-        for (auto &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (auto &c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (name == "SHIFT_JIS" || name == "SJIS" || name == "CP932" || name == "WINDOWS-31J")
             return std::string();
         // An untranslated "C" locale terminal is most likely UTF-8 in practice.
@@ -55,7 +56,9 @@ std::string convert(const std::string &bytes, const char *to) {
 
 } // namespace
 
-std::string sjis_to_utf8(const std::string &sjis) { return convert(sjis, "UTF-8"); }
+std::string sjis_to_utf8(const std::string &sjis) {
+    return convert(sjis, "UTF-8");
+}
 
 void console_write(const std::string &sjis) {
     const std::string &cs = terminal_codeset();

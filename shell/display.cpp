@@ -17,12 +17,14 @@ const GLfloat ground[2][4] = {{0.9f, 1.0f, 0.2f, 1.0f}, {0.8f, 0.8f, 0.3f, 1.0f}
 const GLdouble vertices[4][3] = {
     {0.1, 0.0, -1.0}, {-0.1, 0.0, -1.0}, {0.0, 0.1, -1.0}, {0.0, -0.1, -1.0}};
 const GLdouble scopeVertices[12][3] = {
-    {0.275, 0.275, -1.0},   {0.0, 0.275, -1.0},   {0.275, 0.0, -1.0},    // upper right
-    {-0.275, 0.275, -1.0},  {-0.275, 0.0, -1.0},  {0.0, 0.275, -1.0},    // upper left
-    {-0.275, -0.275, -1.0}, {0.0, -0.275, -1.0},  {-0.275, 0.0, -1.0},   // lower left
-    {0.275, -0.275, -1.0},  {0.275, 0.0, -1.0},   {0.0, -0.275, -1.0}};  // lower right
+    {0.275, 0.275, -1.0},   {0.0, 0.275, -1.0},  {0.275, 0.0, -1.0},   // upper right
+    {-0.275, 0.275, -1.0},  {-0.275, 0.0, -1.0}, {0.0, 0.275, -1.0},   // upper left
+    {-0.275, -0.275, -1.0}, {0.0, -0.275, -1.0}, {-0.275, 0.0, -1.0},  // lower left
+    {0.275, -0.275, -1.0},  {0.275, 0.0, -1.0},  {0.0, -0.275, -1.0}}; // lower right
 
-bool game_over_or_empty() { return gs.gameover == 1 || gs.energy <= 0; }
+bool game_over_or_empty() {
+    return gs.gameover == 1 || gs.energy <= 0;
+}
 
 void run_key_command() {
     switch (key_press) {
@@ -78,9 +80,12 @@ void display() {
 }
 
 void scene() {
-    for (buttai *b : buttai_set) b->draw();
-    for (buttai *b : tama_set) b->draw();
-    for (buttai *b : building_set) b->draw();
+    for (buttai *b : buttai_set)
+        b->draw();
+    for (buttai *b : tama_set)
+        b->draw();
+    for (buttai *b : building_set)
+        b->draw();
 
     glBegin(GL_QUADS);
     glNormal3d(0.0, 1.0, 0.0);

@@ -16,16 +16,36 @@ void keyboard(unsigned char key, int, int) {
     case 27:
     case 'q':
         std::exit(0);
-    case 'n': key_press = KEY_N; break;
-    case 'y': key_press = KEY_Y; break;
-    case 'a': key_press = KEY_A; break;
-    case 's': key_press = KEY_S; break;
-    case 'd': key_press = KEY_D; break;
-    case 'w': key_press = KEY_W; break;
-    case 'z': key_press = KEY_Z; break;
-    case 'x': key_press = KEY_X; break;
-    case 'r': key_press = KEY_R; break;
-    default: key_press = KEY_NONE; break;
+    case 'n':
+        key_press = KEY_N;
+        break;
+    case 'y':
+        key_press = KEY_Y;
+        break;
+    case 'a':
+        key_press = KEY_A;
+        break;
+    case 's':
+        key_press = KEY_S;
+        break;
+    case 'd':
+        key_press = KEY_D;
+        break;
+    case 'w':
+        key_press = KEY_W;
+        break;
+    case 'z':
+        key_press = KEY_Z;
+        break;
+    case 'x':
+        key_press = KEY_X;
+        break;
+    case 'r':
+        key_press = KEY_R;
+        break;
+    default:
+        key_press = KEY_NONE;
+        break;
     }
 }
 

@@ -9,18 +9,7 @@ struct PLAYER {
 };
 
 // The key waiting for the next frame.
-enum _Key : int32_t {
-    KEY_N = 0,
-    KEY_Y,
-    KEY_A,
-    KEY_S,
-    KEY_D,
-    KEY_W,
-    KEY_Z,
-    KEY_X,
-    KEY_R,
-    KEY_NONE
-};
+enum _Key : int32_t { KEY_N = 0, KEY_Y, KEY_A, KEY_S, KEY_D, KEY_W, KEY_Z, KEY_X, KEY_R, KEY_NONE };
 
 extern PLAYER ply;
 extern double rx, ry;

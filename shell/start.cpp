@@ -12,8 +12,12 @@
 #include "sound/music.h"
 
 namespace {
-void arm_real_timer() { glutTimerFunc(100, timer, 0); }
-void real_main_loop() { glutMainLoop(); }
+void arm_real_timer() {
+    glutTimerFunc(100, timer, 0);
+}
+void real_main_loop() {
+    glutMainLoop();
+}
 } // namespace
 
 shell_hooks hooks = {arm_real_timer, real_main_loop};

@@ -6,7 +6,13 @@ namespace {
 media_control *current = nullptr;
 }
 
-media_control *media() { return current ? current : plat_media(); }
-void set_media(media_control *m) { current = m; }
+media_control *media() {
+    return current ? current : plat_media();
+}
+void set_media(media_control *m) {
+    current = m;
+}
 
-void play_effect(const char *file) { media()->effect(file); }
+void play_effect(const char *file) {
+    media()->effect(file);
+}

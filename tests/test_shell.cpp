@@ -27,13 +27,18 @@ std::string banner_and_menu() {
     b += "********************************************\n";
     return b;
 }
-std::string menu_line() { return iconv_sjis(u8"１：ゲームを開始する２：終了") + "\n"; }
-std::string loading() { return iconv_sjis(u8"NOW LOADING…") + "\n"; }
+std::string menu_line() {
+    return iconv_sjis(u8"１：ゲームを開始する２：終了") + "\n";
+}
+std::string loading() {
+    return iconv_sjis(u8"NOW LOADING…") + "\n";
+}
 
 // Runs the game in an empty folder without a display, so nothing past the menu can open.
 int run_menu(const std::string &input, std::string *out, bool with_stage = false) {
     std::string dir = scratch_dir("menu");
-    if (with_stage) write_file(dir + "/stagefile.txt", "1\nmato 1 0 0 0 1 1 1 0 0 0 0 0 0 10 0 0\n");
+    if (with_stage)
+        write_file(dir + "/stagefile.txt", "1\nmato 1 0 0 0 1 1 1 0 0 0 0 0 0 10 0 0\n");
     return run_command("cd '" + dir + "' && env -u DISPLAY SDL_AUDIODRIVER=dummy '" + game + "'",
                        input, out);
 }
@@ -58,11 +63,10 @@ TEST(ConsoleMenu, OtherWordsRepromptOnlyTheMenuLine) {
 TEST(ConsoleMenu, OnePrintsTheThreeNoticesAndGoesOn) {
     std::string out;
     const int status = run_menu("hello\n1\n", &out, true);
-    const std::string notices = iconv_sjis(u8"!!!注意!!!") + "\n" +
-                                iconv_sjis(u8"ゲームが開始するとマウスポインタが見えなくなります．") +
-                                "\n" +
-                                iconv_sjis(u8"ゲームを途中で終了するときはEscまたはQキーを押してください．") +
-                                "\n";
+    const std::string notices =
+        iconv_sjis(u8"!!!注意!!!") + "\n" +
+        iconv_sjis(u8"ゲームが開始するとマウスポインタが見えなくなります．") + "\n" +
+        iconv_sjis(u8"ゲームを途中で終了するときはEscまたはQキーを押してください．") + "\n";
     EXPECT_EQ(out.substr(0, std::string::npos),
               loading() + banner_and_menu() + menu_line() + menu_line() + notices);
     // Without a display the window cannot open: that is GLUT's failure, not the menu's.
@@ -162,7 +166,8 @@ TEST_F(Shell, BulletFromTheEyeLivesEightTicksDiesInTheNinthGoesInTheTenth) {
     load("1\nmato 1 100 0 100 1 1 1 0 0 0 0 0 0 10 0 0\n");
     fire();
     buttai *b = tama_set.front();
-    for (int t = 1; t <= 8; ++t) timer_body();
+    for (int t = 1; t <= 8; ++t)
+        timer_body();
     EXPECT_NEAR(b->pos.y, -280.0, 1e-9);
     EXPECT_GT(b->life, 0.0);
     timer_body();
@@ -264,7 +269,8 @@ TEST_F(Shell, ZeroHeightReshapeKeepsAFiniteProjection) {
     resize(500, 0);
     GLdouble m[16];
     glGetDoublev(GL_PROJECTION_MATRIX, m);
-    for (double v : m) EXPECT_TRUE(std::isfinite(v));
+    for (double v : m)
+        EXPECT_TRUE(std::isfinite(v));
     resize(500, 500);
 }
 

@@ -47,7 +47,9 @@ std::map<std::string, std::string> state(const run &r, int n) {
     return m;
 }
 
-std::string sj(const std::string &utf8) { return iconv_sjis(utf8); }
+std::string sj(const std::string &utf8) {
+    return iconv_sjis(utf8);
+}
 
 // One target straight under the starting eye, then a stage far away.
 const std::string under_eye = "#1\n1\nmato 1 0 0 0 1 1 1 0 0 0 0 0 0 10 0 0\n"
@@ -56,15 +58,17 @@ const std::string far_away = "1\nmato 1 100 0 100 1 1 1 0 0 0 0 0 0 10 0 0\n";
 
 // The console output after the start-up banner, menu and notices.
 std::string after_notices(const std::string &out) {
-    const std::string last = sj(u8"ゲームを途中で終了するときはEscまたはQキーを押してください．") + "\n";
+    const std::string last =
+        sj(u8"ゲームを途中で終了するときはEscまたはQキーを押してください．") + "\n";
     auto p = out.find(last);
     return p == std::string::npos ? out : out.substr(p + last.size());
 }
 
 TEST(SimFlow, GameOverAtThe1200thTickAndTheResultEntersTheRankingOnce) {
-    run r = sim("gameover", far_away,
-                "key s\nframe\ntick 1\nstate\ntick 1198\nstate\ntick 1\nstate\ntick 3\nkey r\nframe\n"
-                "state\n");
+    run r =
+        sim("gameover", far_away,
+            "key s\nframe\ntick 1\nstate\ntick 1198\nstate\ntick 1\nstate\ntick 3\nkey r\nframe\n"
+            "state\n");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(state(r, 0)["limitcount"], "-199"); // shown as 1198
     EXPECT_EQ(state(r, 1)["gameover"], "0");
@@ -79,7 +83,8 @@ TEST(SimFlow, GameOverAtThe1200thTickAndTheResultEntersTheRankingOnce) {
 
 TEST(SimFlow, EnergyDrainsTheLimitBy51PerTickWithoutShots) {
     std::string script = "key s\nframe\ntick 1\n";
-    for (int i = 0; i < 10; ++i) script += "click\n";
+    for (int i = 0; i < 10; ++i)
+        script += "click\n";
     script += "state\ntick 1\nstate\ntick 1\nstate\nclick\ntick 1\nstate\n";
     run r = sim("drain", far_away, script);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -93,9 +98,10 @@ TEST(SimFlow, EnergyDrainsTheLimitBy51PerTickWithoutShots) {
 }
 
 TEST(SimFlow, AHitThroughTheCrosshairClearsTheStageAndTheNextIntroStarts) {
-    run r = sim("clear", under_eye,
-                "key s\nframe\nclick\ntick 3\nstate\ntick 1\nstate\ntick 1\nstate\ntick 30\nstate\ntick 1\n"
-                "state\nobjects\n");
+    run r = sim(
+        "clear", under_eye,
+        "key s\nframe\nclick\ntick 3\nstate\ntick 1\nstate\ntick 1\nstate\ntick 30\nstate\ntick 1\n"
+        "state\nobjects\n");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(state(r, 0)["shothitg"], "1");
     EXPECT_EQ(state(r, 1)["buttai_set"], "0");
@@ -130,10 +136,10 @@ TEST(SimFlow, TheLastStageClearedEndsTheGameOnceAndYStartsAgain) {
 
 TEST(SimFlow, YNAndSActOnlyWhereTheyShould) {
     run r = sim("keys", far_away,
-                "key y\nframe\nkey n\nframe\nstate\n"       // title: nothing
+                "key y\nframe\nkey n\nframe\nstate\n" // title: nothing
                 "key s\nframe\ntick 2\nkey s\nframe\nkey y\nframe\nkey n\nframe\nstate\n" // playing
-                "tick 1200\nkey n\nframe\nstate\n"            // game over: n to the title
-                "key y\nframe\nstate\n");                     // y still starts from the title
+                "tick 1200\nkey n\nframe\nstate\n" // game over: n to the title
+                "key y\nframe\nstate\n");          // y still starts from the title
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(state(r, 0)["status"], "-1");
     EXPECT_EQ(state(r, 0)["started"], "0");
@@ -148,7 +154,8 @@ TEST(SimFlow, YNAndSActOnlyWhereTheyShould) {
 }
 
 TEST(SimFlow, QAndEscEndWithStatusZeroAndPanningFollowsTheMouse) {
-    run q = sim("q", far_away, "key s\nframe\ntick 1\nmove 5 5\nmove 30 -40\nstate\nkey q\nstate\n");
+    run q =
+        sim("q", far_away, "key s\nframe\ntick 1\nmove 5 5\nmove 30 -40\nstate\nkey q\nstate\n");
     EXPECT_EQ(q.status, 0);
     auto s = state(q, 0);
     EXPECT_EQ(s["ply.x"], "-3");

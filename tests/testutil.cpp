@@ -29,7 +29,8 @@ int run_command(const std::string &cmd, const std::string &input, std::string *o
     std::string data;
     char buf[4096];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) data.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        data.append(buf, n);
     int st = pclose(p);
     std::remove(inpath.c_str());
     if (out) *out = data;

@@ -68,7 +68,9 @@ void pump(const std::chrono::milliseconds &limit, bool (*done)()) {
 }
 
 int want_w = 500, want_h = 500;
-bool reshaped() { return gw == want_w && gh == want_h; }
+bool reshaped() {
+    return gw == want_w && gh == want_h;
+}
 
 bool write_png(const std::string &path) {
     glFinish();
@@ -180,17 +182,22 @@ void run_command(const std::string &line, int lineno) {
     std::istringstream in(line);
     std::string cmd;
     if (!(in >> cmd)) return;
-    auto bad = [&]() { die(script_path + ":" + std::to_string(lineno) + ": cannot read: " + line); };
+    auto bad = [&]() {
+        die(script_path + ":" + std::to_string(lineno) + ": cannot read: " + line);
+    };
     if (cmd == "tick") {
         long n = 1;
         if (!(in >> n)) n = 1;
-        for (long k = 0; k < n; ++k) one_tick();
+        for (long k = 0; k < n; ++k)
+            one_tick();
     } else if (cmd == "frame") {
         display();
     } else if (cmd == "key") {
         std::string k;
         if (!(in >> k)) bad();
-        unsigned char c = (k == "esc") ? 27 : (k == "space") ? ' ' : static_cast<unsigned char>(k[0]);
+        unsigned char c = (k == "esc")     ? 27
+                          : (k == "space") ? ' '
+                                           : static_cast<unsigned char>(k[0]);
         if (k != "esc" && k != "space" && k.size() != 1) bad();
         keyboard(c, cursor_x - client_left, cursor_y - client_top);
     } else if (cmd == "click") {
@@ -199,10 +206,14 @@ void run_command(const std::string &line, int lineno) {
         int button = GLUT_LEFT_BUTTON, state = GLUT_DOWN;
         for (const std::string &w : {a, b}) {
             if (w.empty() || w == "left" || w == "down") continue;
-            if (w == "middle") button = GLUT_MIDDLE_BUTTON;
-            else if (w == "right") button = GLUT_RIGHT_BUTTON;
-            else if (w == "up") state = GLUT_UP;
-            else bad();
+            if (w == "middle")
+                button = GLUT_MIDDLE_BUTTON;
+            else if (w == "right")
+                button = GLUT_RIGHT_BUTTON;
+            else if (w == "up")
+                state = GLUT_UP;
+            else
+                bad();
         }
         mouse(button, state, cursor_x - client_left, cursor_y - client_top);
     } else if (cmd == "move") {

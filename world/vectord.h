@@ -36,8 +36,8 @@ struct VECTORD {
 };
 
 static_assert(sizeof(VECTORD) == 3 * sizeof(double), "VECTORD must be exactly three doubles");
-static_assert(std::is_trivially_copyable<VECTORD>::value && std::is_standard_layout<VECTORD>::value &&
-                  std::is_aggregate<VECTORD>::value,
+static_assert(std::is_trivially_copyable<VECTORD>::value &&
+                  std::is_standard_layout<VECTORD>::value && std::is_aggregate<VECTORD>::value,
               "VECTORD must stay a plain aggregate");
 
 inline VECTORD operator+(const VECTORD &a, const VECTORD &b) {
@@ -62,4 +62,6 @@ inline VECTORD operator/(const VECTORD &a, const VECTORD &b) {
 }
 
 // Degrees to radians with the game's own eight-decimal pi; aiming depends on this exact value.
-inline double rad(double deg) { return deg * (3.14159265 / 180); }
+inline double rad(double deg) {
+    return deg * (3.14159265 / 180);
+}
