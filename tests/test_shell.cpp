@@ -190,6 +190,44 @@ TEST_F(Shell, StageClearDeletesBulletsInFlight) {
     EXPECT_EQ(buttai_set.size(), 1u);
 }
 
+// A bullet that counts its own reactions.
+struct counting_tama : tama {
+    int actions = 0;
+    void action() override {
+        ++actions;
+        tama::action();
+    }
+};
+
+TEST_F(Shell, EveryBulletScoresOnEveryObjectItCrossesInOneTick) {
+    // Two targets stacked under the eye: each bullet's fall crosses both in the same tick.
+    load("2\nmato 1 0 10 0 1 1 1 0 0 0 0 0 0 10 0 0\nmato 1 0 -10 0 1 1 1 0 0 0 0 0 0 10 0 0\n");
+    std::vector<counting_tama *> shots;
+    for (int i = 0; i < 2; ++i) {
+        auto *t = new counting_tama;
+        t->life = 1.0;
+        t->pos = VECTORD{0.0, 30.0, 0.0};
+        t->prevpos = t->pos;
+        t->size = 0.3;
+        t->vel = VECTORD{0.0, -5000.0, 0.0};
+        t->acc = 0.0;
+        t->detail = 10.0;
+        t->spare = t->pattern = 0;
+        t->syoki();
+        tama_set.push_front(t);
+        shots.push_back(t);
+    }
+    testing::internal::CaptureStdout();
+    timer_body();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shothitg, 4);
+    EXPECT_EQ(shots[0]->actions, 2);
+    EXPECT_EQ(shots[1]->actions, 2);
+    for (buttai *o : buttai_set)
+        EXPECT_EQ(o->life, 0.0);
+    EXPECT_EQ(rec.effects, std::vector<std::string>(4, "ata.wav"));
+}
+
 TEST_F(Shell, ShootingRulesFollowEnergyTitleAndGameOver) {
     load(one_target_under_eye);
     gs.energy = 1;
