@@ -17,21 +17,6 @@ struct pair_case {
     double r;
 };
 
-bool plain(const VECTORD &prevpos, const VECTORD &pos, double radius, const VECTORD &c, double r) {
-    VECTORD scale;
-    scale = 0.001;
-    VECTORD d = pos - prevpos;
-    d *= scale;
-    VECTORD p = prevpos + d;
-    const double limit = radius * 0.5 + r;
-    for (int i = 0; i < 1000; ++i) {
-        const double dx = p.x - c.x, dy = p.y - c.y, dz = p.z - c.z;
-        if (std::sqrt((dx * dx + dy * dy) + dz * dz) < limit) return true;
-        p += d;
-    }
-    return false;
-}
-
 // Misses of two kinds: shots straight down past figures on the ground, and paths in any
 // direction through the play cube past objects anywhere in it.
 const std::vector<pair_case> &misses(bool slanted) {
@@ -62,7 +47,7 @@ const std::vector<pair_case> &misses(bool slanted) {
             k.c = VECTORD{k.a.x + uniform(-40, 40), k.a.y + uniform(-40, 40),
                           k.a.z + uniform(-40, 40)};
         }
-        if (!plain(k.a, k.b, k.radius, k.c, k.r)) set.push_back(k);
+        if (!swept_sampled(k.a, k.b, k.radius, k.c, k.r)) set.push_back(k);
     }
     return set;
 }
@@ -73,8 +58,8 @@ template <bool Fast> void run(benchmark::State &state, bool slanted) {
     for (auto _ : state) {
         const pair_case &k = set[i];
         i = (i + 1) % set.size();
-        bool hit =
-            Fast ? swept_hit(k.a, k.b, k.radius, k.c, k.r) : plain(k.a, k.b, k.radius, k.c, k.r);
+        bool hit = Fast ? swept_hit(k.a, k.b, k.radius, k.c, k.r)
+                        : swept_sampled(k.a, k.b, k.radius, k.c, k.r);
         benchmark::DoNotOptimize(hit);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));

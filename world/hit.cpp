@@ -95,6 +95,11 @@ bool swept_clear(const VECTORD &prevpos, const VECTORD &pos, double radius, cons
     return clear_of(prevpos, step_of(prevpos, pos), c, radius * 0.5 + r);
 }
 
+bool swept_sampled(const VECTORD &prevpos, const VECTORD &pos, double radius, const VECTORD &c,
+                   double r) {
+    return sampled(prevpos, step_of(prevpos, pos), c, radius * 0.5 + r);
+}
+
 bool swept_hit(const VECTORD &prevpos, const VECTORD &pos, double radius, const VECTORD &c,
                double r) {
     const VECTORD d = step_of(prevpos, pos);

@@ -11,3 +11,7 @@ bool swept_hit(const VECTORD &prevpos, const VECTORD &pos, double radius, const 
 // always false when any value is NaN or infinite.
 bool swept_clear(const VECTORD &prevpos, const VECTORD &pos, double radius, const VECTORD &c,
                  double r);
+
+// The sampling alone, without the early rejection: what swept_hit answers, the slow way.
+bool swept_sampled(const VECTORD &prevpos, const VECTORD &pos, double radius, const VECTORD &c,
+                   double r);
