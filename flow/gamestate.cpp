@@ -1,8 +1,26 @@
 // Game flow: start-up, game starts, the per-tick advance and stage changes.
 #include "flow/gamestate.h"
 
+#include <cstdint>
+#include <limits>
+
 #include "platform/platform.h"
 #include "world/buttai.h"
+
+namespace {
+
+// Counters saturate: a title screen left idle for weeks must not overflow them.
+void add(int32_t &counter, int32_t amount) {
+    const int64_t sum = static_cast<int64_t>(counter) + amount;
+    if (sum > std::numeric_limits<int32_t>::max())
+        counter = std::numeric_limits<int32_t>::max();
+    else if (sum < std::numeric_limits<int32_t>::min())
+        counter = std::numeric_limits<int32_t>::min();
+    else
+        counter = static_cast<int32_t>(sum);
+}
+
+} // namespace
 
 void gamestate::init() {
     registered = 0;
@@ -40,16 +58,16 @@ void gamestate::syokinormal() {
 
 void gamestate::timer() {
     // Out of shots, time runs out fast: the drain applies even on the title screen.
-    if (energy <= 0) limitcount += 50;
+    if (energy <= 0) add(limitcount, 50);
     if (status == 0) {
         // Every stage start grants 200 more ticks.
-        limitcount -= 200;
+        add(limitcount, -200);
         statuscount = 0;
         status = 1;
     }
     if (status != -1) {
-        limitcount += 1;
-        statuscount += 1;
+        add(limitcount, 1);
+        add(statuscount, 1);
         if (limitcount > 999) {
             gameover = 1;
             limitcount = 0; // keeps counting: it drives the blinking of the prompt
@@ -60,12 +78,28 @@ void gamestate::timer() {
 }
 
 void gamestate::next() {
-    stage += 1;
+    add(stage, 1);
     gameover = 0;
     // The stage-clear test runs after this tick's timer, which has just drained 50.
-    if (energy == 0) limitcount -= 50;
-    energy += 20;
+    if (energy == 0) add(limitcount, -50);
+    add(energy, 20);
     status = 0;
+}
+
+void gamestate::ending_on_title(int32_t energy_before, int32_t gameover_before) {
+    add(stage, -1);
+    gameover = gameover_before;
+    if (energy_before == 0) add(limitcount, 50);
+    energy = energy_before;
+    status = -1;
+}
+
+// Hidden pointer and started set, as the first s would have done; s after this game is over
+// then starts a fresh one.
+void gamestate::started_by_itself() {
+    if (started != 0) return;
+    plat_hide_cursor();
+    started = 1;
 }
 
 // Called right after next(); playing status keeps the intro texts of a stage that does

@@ -41,6 +41,11 @@ class gamestate {
 
     // The stage file has no stage left after a clear: the game is over as when time runs out.
     void ending();
+    // The same on the title screen: nobody is playing, so the clear is taken back (next() undone,
+    // given the energy and gameover it found) and the title stays.
+    void ending_on_title(int32_t energy_before, int32_t gameover_before);
+    // A stage cleared on the title screen starts play by itself: that is a game start too.
+    void started_by_itself();
     // Takes the hits from shothitg and fills result (hit rate, score, title).
     void fill_result();
     // The lines scoredisplay and scoredisplay2 draw in a w x h window, from the current

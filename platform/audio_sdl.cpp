@@ -1,6 +1,6 @@
 // The sound services on SDL2_mixer: music devices ("sequencer" MIDI through FluidSynth,
 // "waveaudio" WAVE files) and the effect channel. Audio starts on first use; without a
-// device everything is silent and nothing is said about it.
+// device everything is silent, and standard error says so once.
 #include "platform/platform.h"
 #include "sound/mci.h"
 
@@ -10,6 +10,7 @@
 #include <strings.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -195,14 +196,23 @@ class sdl_media : public media_control {
         return state_ == 1;
     }
 
+    // Said once, on standard error: the console's standard output keeps its exact bytes.
+    static bool no_device() {
+        std::fprintf(stderr, "tarmik: no sound device (%s); playing without sound\n",
+                     SDL_GetError());
+        std::fflush(stderr);
+        return false;
+    }
+
     bool start() {
         silence_libraries();
         // The game ends on its own terms; SDL must not swallow Ctrl-C or a kill.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return no_device();
         Mix_Init(MIX_INIT_MID);
         Mix_SetSoundFonts(general_midi_font);
         if (Mix_OpenAudio(mix_rate, AUDIO_S16LSB, 2, 1024) != 0) {
+            no_device();
             Mix_Quit();
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
             return false;

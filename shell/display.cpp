@@ -36,10 +36,10 @@ void run_key_command() {
         break;
     case KEY_S:
         if (gs.status == -1) {
-            if (gs.started == 0)
-                gs.syokifirst();
-            else
-                restart_game();
+            // The first game plays the stage loaded at start-up while it is still there.
+            const bool first_stage_waits = gs.started == 0 && !stage_file_ended;
+            if (gs.started == 0) gs.syokifirst();
+            if (!first_stage_waits) restart_game();
         }
         break;
     case KEY_R:

@@ -12,10 +12,17 @@ void timer_body() {
     // After the last stage the world stays empty; that is the ending, not another clear.
     if (!stage_file_ended && stageend()) {
         console_line("ステージクリア");
+        const bool on_title = gs.status == -1;
+        const int32_t energy = gs.energy, gameover = gs.gameover;
         gs.next();
         buttai_del();
         buttaiinit();
-        if (stage_file_ended) gs.ending();
+        if (stage_file_ended && on_title)
+            gs.ending_on_title(energy, gameover);
+        else if (stage_file_ended)
+            gs.ending();
+        else if (on_title)
+            gs.started_by_itself();
     }
     for (auto it = buttai_set.begin(); it != buttai_set.end();) {
         buttai *b = *it;

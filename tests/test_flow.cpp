@@ -1,6 +1,7 @@
 // Game flow: the state machine's counters, the result of a game and the window texts.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,18 @@ TEST(GameState, NoShotsLeftDrainsTheLimit) {
     title.timer();
     EXPECT_EQ(title.limitcount, 50);
     EXPECT_EQ(title.status, -1);
+}
+
+TEST(GameState, CountersSaturateInsteadOfOverflowing) {
+    gamestate title;
+    title.init();
+    title.energy = 0;
+    title.limitcount = std::numeric_limits<int32_t>::max() - 70;
+    title.timer();
+    title.timer();
+    EXPECT_EQ(title.limitcount, std::numeric_limits<int32_t>::max());
+    title.timer();
+    EXPECT_EQ(title.limitcount, std::numeric_limits<int32_t>::max());
 }
 
 TEST(GameState, StageClearWithNoShotsLeft) {

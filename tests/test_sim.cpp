@@ -1,6 +1,8 @@
 // The whole game through the scripted driver: exact flows, statuses and determinism.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
@@ -117,6 +119,41 @@ TEST(SimFlow, AHitThroughTheCrosshairClearsTheStageAndTheNextIntroStarts) {
     EXPECT_EQ(state(r, 4)["status"], "2");
     EXPECT_EQ(after_notices(r.out), sj(u8"ヒット") + "\n" + sj(u8"ステージクリア") + "\n");
     EXPECT_NE(r.err.find("buttai_set mato 1 100 0 100"), std::string::npos);
+}
+
+// A stage with nothing to shoot is cleared on the title screen, and play begins by itself.
+TEST(SimFlow, ClearsOnTheTitleScreenEnterNothingAndSStartsAFreshGame) {
+    const std::string only_a_block = "1\nbuilding 1 0 0 0 1 1 1 0 0 0 0 0 0 10 0 0\n";
+    // The file ends on the title screen: nothing is entered and the title stays usable.
+    run end = sim("title-end", only_a_block, "tick 5\nstate\nkey s\nframe\nstate\n");
+    ASSERT_EQ(end.status, 0) << end.err;
+    auto t = state(end, 0);
+    EXPECT_EQ(t["status"], "-1");
+    EXPECT_EQ(t["gameover"], "0");
+    EXPECT_EQ(t["registered"], "0");
+    EXPECT_NE(access((end.dir + "/ranking.dat").c_str(), F_OK), 0);
+    auto s = state(end, 1); // s read the file again from its first stage
+    EXPECT_EQ(s["status"], "0");
+    EXPECT_EQ(s["started"], "1");
+    EXPECT_EQ(s["building_set"], "1");
+    EXPECT_EQ(s["energy"], "10");
+    EXPECT_EQ(s["limitcount"], "0");
+
+    // A game that began by itself, played out, then n and s: a fresh game, one entry.
+    run self = sim("self-started", only_a_block + far_away,
+                   "tick 1500\nstate\nkey n\nframe\nkey s\nframe\nstate\ntick 5\nstate\n");
+    ASSERT_EQ(self.status, 0) << self.err;
+    EXPECT_EQ(state(self, 0)["gameover"], "1");
+    EXPECT_EQ(state(self, 0)["registered"], "1");
+    auto fresh = state(self, 1);
+    EXPECT_EQ(fresh["gameover"], "0");
+    EXPECT_EQ(fresh["energy"], "10");
+    EXPECT_EQ(fresh["stage"], "0");
+    EXPECT_EQ(fresh["registered"], "0");
+    EXPECT_EQ(fresh["building_set"], "1"); // the first stage again
+    EXPECT_EQ(state(self, 2)["gameover"], "0");
+    const std::string ranking = read_file(self.dir + "/ranking.dat");
+    EXPECT_EQ(std::count(ranking.begin(), ranking.end(), '\n'), 1) << ranking;
 }
 
 TEST(SimFlow, TheLastStageClearedEndsTheGameOnceAndYStartsAgain) {
