@@ -33,6 +33,8 @@ install(FILES ${out}/${TARMIK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADI
 configure_file(${pkg}/tarmik.metainfo.xml.in ${out}/${TARMIK_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${out}/${TARMIK_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
+# The PNGs are the SVG rendered at each size:
+#   convert -background none tarmik.svg -resize NxN -depth 8 -strip tarmik-N.png
 set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 install(FILES ${pkg}/icons/tarmik.svg DESTINATION ${icons}/scalable/apps
         RENAME ${TARMIK_APP_ID}.svg)

@@ -10,6 +10,10 @@
 #include "shell/console.h"
 #include "shell/shell.h"
 
+#ifndef TARMIK_VERSION
+#error "the build defines TARMIK_VERSION, the game's version"
+#endif
+
 game_options options;
 
 namespace {
