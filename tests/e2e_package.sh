@@ -56,13 +56,13 @@ play_game() {
   ("$launcher" "$@" < /dev/null > "$WORK/out.txt" 2> "$WORK/err.txt" & echo $! > "$WORK/pid"
    wait $!; echo $? > "$WORK/status") &
   WIN=
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     WIN=$(xdotool search --name 'ＴＡＲＭＩＫ' 2>/dev/null | head -n 1 || true)
     [ -n "$WIN" ] && break
-    [ -f "$WORK/status" ] && fail "the game ended at once: $(cat "$WORK/err.txt")"
+    [ -f "$WORK/status" ] && fail "the game ($*) ended at once: $(cat "$WORK/err.txt")"
     sleep 0.1
   done
-  [ -n "$WIN" ] || fail "no game window"
+  [ -n "$WIN" ] || fail "no game window ($*): $(iconv -f CP932 -t UTF-8 "$WORK/out.txt"; cat "$WORK/err.txt"; xwininfo -root -tree)"
   sleep 0.5
   CLASS=$(xprop -id "$WIN" WM_CLASS 2>/dev/null || true)
   focus
