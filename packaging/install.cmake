@@ -11,6 +11,11 @@ set(pkg ${CMAKE_SOURCE_DIR}/packaging)
 set(out ${CMAKE_BINARY_DIR}/packaging)
 
 install(TARGETS tarmik RUNTIME DESTINATION ${TARMIK_INSTALL_LIBEXECDIR})
+# A stripped install (the package's) also drops the compilers' notes, as Debian's own do.
+install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
+                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TARMIK_INSTALL_LIBEXECDIR}/tarmik\")
+endif()")
 install(FILES ${GAME_DATA} ${GAME_DIR}/shnm16.f1b ${GAME_DIR}/bgm.mid ${GAME_DIR}/shot.wav
               ${GAME_DIR}/kara.wav ${GAME_DIR}/ata.wav
         DESTINATION ${TARMIK_INSTALL_DATADIR})
@@ -53,6 +58,8 @@ endforeach()
 add_custom_target(tarmik-docs ALL DEPENDS ${out}/tarmik.6.gz ${out}/changelog.gz)
 install(FILES ${out}/tarmik.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 install(FILES ${out}/changelog.gz ${pkg}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${pkg}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME tarmik)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarmik)
