@@ -16,6 +16,8 @@ struct plat_rect {
 plat_window plat_find_window();
 // Shows a UTF-8 title to the window manager (WM_NAME and _NET_WM_NAME).
 void plat_set_title(plat_window w, const char *utf8);
+// Names the window's instance and class (WM_CLASS) for the desktop.
+void plat_set_class(plat_window w, const char *instance, const char *klass);
 // Outer rectangle of the window in screen coordinates.
 plat_rect plat_window_rect(plat_window w);
 // Moves the pointer to a screen point.

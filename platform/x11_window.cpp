@@ -59,6 +59,16 @@ void plat_set_title(plat_window w, const char *utf8) {
     XFlush(d);
 }
 
+void plat_set_class(plat_window w, const char *instance, const char *klass) {
+    Display *d = display();
+    if (!d || !w) return;
+    XClassHint hint;
+    hint.res_name = const_cast<char *>(instance);
+    hint.res_class = const_cast<char *>(klass);
+    XSetClassHint(d, w, &hint);
+    XFlush(d);
+}
+
 plat_rect plat_window_rect(plat_window w) {
     plat_rect r{0, 0, 0, 0};
     Display *d = display();

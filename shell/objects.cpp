@@ -23,3 +23,12 @@ buttai_list buttai_set;
 buttai_list tama_set;
 buttai_list building_set;
 gamestate gs;
+
+// They were opened in the folder the program started in, before main; --data moves to
+// another folder, and they are opened again there.
+void reopen_game_files() {
+    fin.close();
+    fin.clear();
+    fin.open("stagefile.txt");
+    clScore = Console_Score("ranking.dat");
+}

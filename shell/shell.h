@@ -23,6 +23,10 @@ extern plat_rect winsize;
 // Start-up (main's sequence) and the console menu.
 int tarmik_main(int argc, char **argv);
 void opening();
+// The three lines after "1" at the menu.
+void start_notice();
+// Opens the stage file and reads the ranking again, in the working folder of now.
+void reopen_game_files();
 void init();
 
 // Frame.

@@ -8,6 +8,7 @@
 #include "flow/gamestate.h"
 #include "flow/stage.h"
 #include "shell/console.h"
+#include "shell/options.h"
 #include "shell/shell.h"
 #include "sound/music.h"
 
@@ -34,13 +35,17 @@ void opening() {
         // End of input can never bring an answer: leave as "2" does.
         if (!(std::cin >> word)) std::exit(-1);
         if (word == "1") {
-            console_line("!!!注意!!!");
-            console_line("ゲームが開始するとマウスポインタが見えなくなります．");
-            console_line("ゲームを途中で終了するときはEscまたはQキーを押してください．");
+            start_notice();
             return;
         }
         if (word == "2") std::exit(-1);
     }
+}
+
+void start_notice() {
+    console_line("!!!注意!!!");
+    console_line("ゲームが開始するとマウスポインタが見えなくなります．");
+    console_line("ゲームを途中で終了するときはEscまたはQキーを押してください．");
 }
 
 void init() {
@@ -55,10 +60,15 @@ void init() {
 }
 
 int tarmik_main(int argc, char **argv) {
+    take_options(argc, argv);
     console_line("NOW LOADING…");
     music_set[0].Init(2, "bgm.mid");
     music_set[0].Play();
-    opening();
+    // Started without a console to answer: the menu is skipped, the notice still tells.
+    if (options.play)
+        start_notice();
+    else
+        opening();
     buttaiinit();
     glutInitWindowPosition(1, 1);
     glutInitWindowSize(500, 500);
@@ -74,6 +84,8 @@ int tarmik_main(int argc, char **argv) {
     hWnd = plat_find_window();
     // The window manager reads its title as UTF-8.
     plat_set_title(hWnd, u8"ＴＡＲＭＩＫ");
+    // The desktop matches the window to its menu entry and icon by this class.
+    plat_set_class(hWnd, "tarmik", "Tarmik");
     hooks.arm_timer();
     gs.init();
     init();

@@ -1,4 +1,7 @@
 # The stage authors' tool: checks and traces stage files with the game's own code.
+if(NOT TARMIK_TOOLS)
+  return()
+endif()
 add_executable(tarmik-stage ${CMAKE_SOURCE_DIR}/tools/tarmik-stage.cpp)
 target_link_libraries(tarmik-stage PRIVATE tarmik_core)
 set_target_properties(tarmik-stage PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)

@@ -1,0 +1,114 @@
+#include "shell/options.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "shell/console.h"
+#include "shell/shell.h"
+
+#ifndef TARMIK_VERSION
+#error "the build defines TARMIK_VERSION, the game's version"
+#endif
+
+game_options options;
+
+namespace {
+
+struct option_def {
+    const char *name;  // without the leading "--"
+    const char *value; // the value's name in the help; nullptr: the option takes none
+    const char *help;
+    void (*set)(const char *value);
+};
+
+// One row per option; the help is made from this table.
+const option_def option_table[] = {
+    {"help", nullptr, "show this help and exit", [](const char *) { options.help = true; }},
+    {"version", nullptr, "show the version and exit", [](const char *) { options.version = true; }},
+    {"play", nullptr, "start at once, without the console menu (as if 1 were answered)",
+     [](const char *) { options.play = true; }},
+    {"data", "DIR", "run in the game folder DIR instead of the working folder",
+     [](const char *v) { options.data = v; }},
+};
+
+// GLUT's options that take the next argument as their value.
+bool glut_takes_value(const char *arg) {
+    return std::strcmp(arg, "-display") == 0 || std::strcmp(arg, "-geometry") == 0;
+}
+
+// One line, as command-line tools do, and status 2.
+[[noreturn]] void bad_usage(const char *arg, const char *what) {
+    std::fprintf(stderr, "tarmik: %s%s (try tarmik --help)\n", arg, what);
+    std::exit(2);
+}
+
+void show_help() {
+    std::string text = "Usage: tarmik [OPTION]... [GLUT OPTION]...\n"
+                       "A 3D target-shooting game: the console menu starts it, the window "
+                       "plays it.\n\n";
+    for (const option_def &o : option_table) {
+        std::string left =
+            std::string("  --") + o.name + (o.value ? std::string(" ") + o.value : "");
+        left.resize(left.size() < 14 ? 14 : left.size() + 1, ' ');
+        text += left + o.help + "\n";
+    }
+    text += "\nOther arguments (such as -display or -geometry) go to GLUT.\n"
+            "The game reads stagefile.txt, shnm16.f1b, bgm.mid, shot.wav, kara.wav, ata.wav\n"
+            "and ranking.dat from its folder, and writes ranking.dat there.\n";
+    console_write(text);
+}
+
+} // namespace
+
+void take_options(int &argc, char **argv) {
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (std::strncmp(arg, "--", 2) != 0) {
+            argv[kept++] = argv[i];
+            if (glut_takes_value(arg) && i + 1 < argc) argv[kept++] = argv[++i];
+            continue;
+        }
+        const char *eq = std::strchr(arg, '=');
+        const std::string name(arg + 2, eq ? eq - (arg + 2) : std::strlen(arg + 2));
+        const option_def *def = nullptr;
+        for (const option_def &o : option_table)
+            if (name == o.name) def = &o;
+        if (!def) bad_usage(arg, ": unknown option");
+        const char *value = nullptr;
+        if (def->value) {
+            if (eq)
+                value = eq + 1;
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                bad_usage(arg, " needs a value");
+        } else if (eq) {
+            bad_usage(arg, ": this option takes no value");
+        }
+        def->set(value);
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+
+    if (options.help) {
+        show_help();
+        std::exit(0);
+    }
+    if (options.version) {
+        console_write("tarmik " TARMIK_VERSION "\n");
+        std::exit(0);
+    }
+    if (!options.data.empty()) {
+        if (chdir(options.data.c_str()) != 0) {
+            std::fprintf(stderr, "tarmik: cannot enter the game folder %s: %s\n",
+                         options.data.c_str(), std::strerror(errno));
+            std::exit(1);
+        }
+        reopen_game_files();
+    }
+}

@@ -1,0 +1,19 @@
+#pragma once
+// The game's own command-line options. They start with "--"; every other argument (GLUT's
+// -display, -geometry, ...) stays in argv for glutInit.
+#include <string>
+
+struct game_options {
+    bool help = false;
+    bool version = false;
+    bool play = false; // no console menu: start as if "1" were answered
+    std::string data;  // the game folder to run in; empty: the working folder
+};
+
+extern game_options options;
+
+// Takes the game's options out of argc/argv and acts on those that end the program or change
+// its folder: --help and --version print and exit with 0; an unknown option or a missing
+// value prints one line and exits with 2; --data enters the folder (exit 1 when it cannot)
+// and opens the game's files there.
+void take_options(int &argc, char **argv);

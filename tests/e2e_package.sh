@@ -1,0 +1,112 @@
+# The Debian package as a player gets it: made by CPack from this build, unpacked into a
+# scratch root, started through its launcher from another folder with a HOME of its own.
+# A game played to its end through --play leaves the ranking in the player's folder; a
+# second game keeps it; --data plays in another folder. Options, window class, desktop entry
+# and metainfo are checked on the way.
+. "$(dirname "$0")/e2elib.sh"
+unset XDG_DATA_HOME
+
+(cd "$BUILD_DIR" && cpack -G DEB -B "$WORK/pkg" > "$WORK/cpack.log" 2>&1) ||
+  { cat "$WORK/cpack.log" >&2; fail "cpack"; }
+deb=$(ls "$WORK"/pkg/tarmik_*_amd64.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+for need in libglut fonts-ipafont-gothic timgm6mb-soundfont libsdl2-mixer libfontconfig; do
+  [[ $depends == *$need* ]] || fail "Depends lacks $need: $depends"
+done
+root=$WORK/root
+dpkg-deb -x "$deb" "$root"
+desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop entry"
+appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/*.metainfo.xml > "$WORK/as.log" ||
+  { cat "$WORK/as.log" >&2; fail "metainfo"; }
+[ -f "$root/usr/share/man/man6/tarmik.6.gz" ] || fail "no man page"
+
+launcher=$root/usr/games/tarmik
+export HOME=$WORK/home
+player=$HOME/.local/share/tarmik
+mkdir -p "$HOME" "$WORK/elsewhere"
+cd "$WORK/elsewhere"
+
+# Options: the version of the package, help, and one line with status 2 for a wrong option.
+version=$("$launcher" --version)
+[ "$version" = "tarmik $(dpkg-deb -f "$deb" Version)" ] || fail "--version: $version"
+help=$("$launcher" --help)
+[[ $help == *--play* && $help == *"$HOME/.local/share/tarmik"* ]] || fail "--help: $help"
+set +e
+"$launcher" --no-such-option > "$WORK/o" 2> "$WORK/e" < /dev/null; st=$?
+set -e
+[ "$st" = 2 ] && [ ! -s "$WORK/o" ] && [ "$(wc -l < "$WORK/e")" = 1 ] ||
+  fail "unknown option: status $st, $(cat "$WORK/e" "$WORK/o")"
+
+# The player's own stage file stays: one target under the eye, so the first shot clears the
+# only stage and the game is over at once. (The shipped first stage has nothing there.) It
+# replaces the link the launcher made, as the docs tell players to do.
+mkdir -p "$player"
+rm -f "$player/stagefile.txt"
+printf '2\nmato 1  0 0 0  1 1 1  0 0 0  0 0 0  10 0 0\nbuilding 1  20 0 0  5 5 5  0 0 0  0 0 0  10 0 0\n' \
+  > "$player/stagefile.txt"
+
+# play_game RANKING ARGS...: starts the launcher with ARGS (no console input), starts a game,
+# fires one shot, waits for RANKING to grow by one line, quits; the game must end with 0.
+# CLASS gets the window's WM_CLASS.
+play_game() {
+  local ranking=$1 before=0 st
+  shift
+  [ -f "$ranking" ] && before=$(wc -l < "$ranking")
+  rm -f "$WORK/status"
+  ("$launcher" "$@" < /dev/null > "$WORK/out.txt" 2> "$WORK/err.txt" & echo $! > "$WORK/pid"
+   wait $!; echo $? > "$WORK/status") &
+  WIN=
+  for _ in $(seq 1 300); do
+    WIN=$(xdotool search --name 'ＴＡＲＭＩＫ' 2>/dev/null | head -n 1 || true)
+    [ -n "$WIN" ] && break
+    [ -f "$WORK/status" ] && fail "the game ($*) ended at once: $(cat "$WORK/err.txt")"
+    sleep 0.1
+  done
+  [ -n "$WIN" ] || fail "no game window ($*): $(iconv -f CP932 -t UTF-8 "$WORK/out.txt"; cat "$WORK/err.txt"; xwininfo -root -tree)"
+  sleep 0.5
+  CLASS=$(xprop -id "$WIN" WM_CLASS 2>/dev/null || true)
+  focus
+  xdotool key s
+  sleep 0.5
+  xdotool mousemove --window "$WIN" 250 250 click 1
+  for _ in $(seq 1 100); do
+    [ -f "$ranking" ] && [ "$(wc -l < "$ranking")" -gt "$before" ] && break
+    sleep 0.1
+  done
+  focus
+  xdotool key q
+  st=$(wait_status)
+  [ "$st" = 0 ] || fail "the game ended with $st: $(cat "$WORK/err.txt")"
+  [ -f "$ranking" ] || fail "no $ranking"
+  [ "$(wc -l < "$ranking")" = $((before + 1)) ] || fail "$ranking: $(cat "$ranking")"
+}
+
+play_game "$player/ranking.dat" --play
+console_has 'ヒット' || fail "no hit on the console"
+console_has 'ゲームを途中で終了するときは' || fail "--play skips the notice"
+console_has '１：ゲームを開始する' && fail "--play shows the menu"
+# One stage cleared with every shot a hit: 100 + 10 × 100.
+grep -q "^1100" "$player/ranking.dat" || fail "result: $(cat "$player/ranking.dat")"
+[ -L "$player/shnm16.f1b" ] || fail "the font is not linked into the player's folder"
+[ -L "$player/stagefile.txt" ] && fail "the player's stage file was replaced"
+[ -e "$WORK/elsewhere/ranking.dat" ] && fail "ranking written to the working folder"
+
+# The window's class, for the desktop to match it with the menu entry.
+[ "$CLASS" = 'WM_CLASS(STRING) = "tarmik", "Tarmik"' ] || fail "window class: $CLASS"
+
+# A second game: the first result is still there (play_game counts the lines).
+play_game "$player/ranking.dat" --play
+
+# --data: another folder, with its own stage file and ranking, read and written there.
+mkdir "$WORK/other"
+cp -L "$player"/* "$WORK/other/"
+play_game "$WORK/other/ranking.dat" --play --data "$WORK/other"
+[ "$(wc -l < "$WORK/other/ranking.dat")" = 3 ] || fail "--data did not read its ranking"
+[ "$(wc -l < "$player/ranking.dat")" = 2 ] || fail "--data wrote into the player's folder"
+printf 'x\n' > "$WORK/bad.txt"
+mkdir "$WORK/bad" && mv "$WORK/bad.txt" "$WORK/bad/stagefile.txt"
+set +e
+"$launcher" --play --data "$WORK/bad" < /dev/null > "$WORK/out.txt" 2>&1; st=$?
+set -e
+[ "$st" = 1 ] && console_has 'ステージファイルが不正です' || fail "--data bad folder: $st"
+echo "package test passed ($(du -k "$deb" | cut -f1) kB)"
