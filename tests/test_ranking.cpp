@@ -472,3 +472,45 @@ TEST(RankingFile, KilledWritesLeaveOneTemporaryFileAtMost) {
     Console_Score(f).inputdata(rec(1, 0, 0, "LAST"));
     EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"ranking.dat"});
 }
+
+// A crafted title holds terminal escapes: on a terminal they show as ^X, pipes and files
+// still get the exact bytes.
+TEST(RankingFile, ControlCharactersInTitlesDoNotReachATerminal) {
+    const std::string f = scratch_dir("rank_escape") + "/ranking.dat";
+    const std::string title = "A\x1b]0;owned\x07\x1b[2J\x7f" + iconv_sjis(u8"Ｖ２");
+    write_file(f, line(150, 1, 5, title));
+    const std::string head = iconv_sjis(u8"1位　150点　ステージ1クリア　命中率5％　称号");
+    Console_Score s(f);
+    EXPECT_EQ(listing(s), head + title + "\n");
+
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(terminal.c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0) _exit(97);
+        dup2(fd, STDOUT_FILENO);
+        s.outputdata();
+        _exit(0);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string got;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(master, buf, sizeof buf)) > 0)
+        got.append(buf, static_cast<size_t>(n));
+    close(master);
+    EXPECT_EQ(std::count_if(got.begin(), got.end(),
+                            [](char c) {
+                                return (c >= 0 && c < 0x20 && c != '\r' && c != '\n') || c == 0x7F;
+                            }),
+              0);
+    EXPECT_NE(got.find("A^[]0;owned^G^[[2J^?"), std::string::npos) << got;
+}
