@@ -114,6 +114,12 @@ bool is_regular_file(const char *name) {
     return stat(name, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Something other than a file stands under the name (a missing one fails to open).
+bool is_other_than_file(const char *name) {
+    struct stat st;
+    return stat(name, &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 } // namespace
 
 stage_read read_stage(std::istream &in, int &line, stage_block &block, stage_fault &fault) {
@@ -220,7 +226,7 @@ void buttaiinit() {
     // A stream back at its start has been (re)opened: the game begins anew.
     if (fin.tellg() == std::streampos(0)) {
         // Reopened by a new game: the name may stand for something else by now.
-        if (!is_regular_file(stage_file_name)) unreadable_file();
+        if (is_other_than_file(stage_file_name)) unreadable_file();
         stream_stages = 0;
         stream_line = 1;
     }
