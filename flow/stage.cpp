@@ -1,6 +1,8 @@
 // The stage file: reading one block at a time, and the world it populates.
 #include "flow/stage.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -94,9 +96,28 @@ const char *const field_names[16] = {"life",   "pos x",  "pos y", "pos z",  "siz
                                      "size z", "vel x",  "vel y", "vel z",  "acc x",  "acc y",
                                      "acc z",  "detail", "spare", "pattern"};
 
+const char stage_file_name[] = "stagefile.txt";
+
 [[noreturn]] void malformed_file() {
     console_line("ステージファイルが不正です");
     std::exit(1);
+}
+
+[[noreturn]] void unreadable_file() {
+    console_line("Error: cannot open file( stagefile.txt )");
+    std::exit(1);
+}
+
+// A folder, a device or a pipe opens but holds no stage text (a device may never end).
+bool is_regular_file(const char *name) {
+    struct stat st;
+    return stat(name, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Something other than a file stands under the name (a missing one fails to open).
+bool is_other_than_file(const char *name) {
+    struct stat st;
+    return stat(name, &st) == 0 && !S_ISREG(st.st_mode);
 }
 
 } // namespace
@@ -186,11 +207,17 @@ int32_t stages_loaded() {
     return stream_stages;
 }
 
+std::ifstream open_stage_file() {
+    std::ifstream in;
+    if (is_regular_file(stage_file_name))
+        in.open(stage_file_name);
+    else
+        in.setstate(std::ios::failbit);
+    return in;
+}
+
 void buttaiinit() {
-    if (fin.fail()) {
-        console_line("Error: cannot open file( stagefile.txt )");
-        std::exit(1);
-    }
+    if (fin.fail()) unreadable_file();
     // An earlier load reached the end; so does this one.
     if (fin.eof()) {
         stage_file_ended = true;
@@ -198,13 +225,18 @@ void buttaiinit() {
     }
     // A stream back at its start has been (re)opened: the game begins anew.
     if (fin.tellg() == std::streampos(0)) {
+        // Reopened by a new game: the name may stand for something else by now.
+        if (is_other_than_file(stage_file_name)) unreadable_file();
         stream_stages = 0;
         stream_line = 1;
     }
 
     stage_block block;
     stage_fault fault;
-    switch (read_stage(fin, stream_line, block, fault)) {
+    const stage_read got = read_stage(fin, stream_line, block, fault);
+    // A file that opened but could not be read is one that cannot be opened, not a bad one.
+    if (fin.bad()) unreadable_file();
+    switch (got) {
     case stage_read::malformed:
         malformed_file();
     case stage_read::ended:

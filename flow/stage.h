@@ -11,6 +11,9 @@ class buttai;
 
 // The stage file stream, open for the whole run; its read position is the game's progress.
 extern std::ifstream fin;
+// "stagefile.txt" opened for reading when it is a regular file (or a link to one); anything
+// else gives a failed stream, which the first load reports as a file that cannot be opened.
+std::ifstream open_stage_file();
 
 // Reads the next stage from fin into the lists.
 void buttaiinit();

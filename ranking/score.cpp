@@ -1,6 +1,7 @@
 #include "ranking/score.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,18 +40,43 @@ bool parse_int32(const std::string &item, int32_t *out) {
     return true;
 }
 
-// Splits the file's bytes into whitespace-separated items.
-std::vector<std::string> read_items(const std::string &filename) {
-    std::vector<std::string> items;
-    FILE *f = std::fopen(filename.c_str(), "r");
-    if (!f) return items;
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    std::fclose(f);
+// Opens a regular file (or a link to one) and nothing else: a device, a pipe or a folder
+// gives -1 without blocking and without being read.
+int open_regular(const std::string &name, int flags) {
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    int fd = open(name.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
 
+// The file's whole text from its start; false on a read error.
+bool read_text(int fd, std::string &text) {
+    text.clear();
+    char buf[4096];
+    for (off_t at = 0;;) {
+        ssize_t n = pread(fd, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        text.append(buf, static_cast<size_t>(n));
+        at += n;
+    }
+}
+
+// The records of a ranking file's text, up to the first that cannot be read whole.
+std::vector<clData> parse_table(const std::string &text) {
+    std::vector<std::string> items;
     size_t i = 0;
     while (i < text.size()) {
         while (i < text.size() && is_separator(text[i]))
@@ -60,16 +86,40 @@ std::vector<std::string> read_items(const std::string &filename) {
             ++i;
         if (i > start) items.push_back(text.substr(start, i - start));
     }
-    return items;
+    std::vector<clData> table;
+    for (size_t k = 0; k + 4 <= items.size(); k += 4) {
+        clData r;
+        if (!parse_int32(items[k], &r.score) || !parse_int32(items[k + 1], &r.stage) ||
+            !parse_int32(items[k + 2], &r.hitrate))
+            break;
+        r.title = items[k + 3];
+        table.push_back(r);
+    }
+    return table;
 }
 
-// The mode the old file has, or what a fresh fopen would give, so a rewrite keeps it.
-mode_t file_mode(const std::string &filename) {
-    struct stat st;
-    if (stat(filename.c_str(), &st) == 0) return st.st_mode & 07777;
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+// Puts the record after every one with an equal or higher score, drops at most one record
+// beyond 20, and gives its 1-based place.
+int32_t insert(std::vector<clData> &table, const clData &record) {
+    size_t at = 0;
+    while (at < table.size() && table[at].score >= record.score)
+        ++at;
+    table.insert(table.begin() + at, record);
+    if (table.size() > max_records) table.pop_back();
+    return static_cast<int32_t>(at + 1);
+}
+
+std::string table_text(const std::vector<clData> &records) {
+    std::string text;
+    char buf[64];
+    for (const clData &r : records) {
+        std::snprintf(buf, sizeof buf, "%d\t\t%d\t%d\t", static_cast<int>(r.score),
+                      static_cast<int>(r.stage), static_cast<int>(r.hitrate));
+        text += buf;
+        text += r.title;
+        text += '\n';
+    }
+    return text;
 }
 
 std::string folder_of(const std::string &filename) {
@@ -79,66 +129,148 @@ std::string folder_of(const std::string &filename) {
     return filename.substr(0, slash);
 }
 
-// Writes the table beside the file and renames it over, so the old file survives any failure.
-bool write_table(const std::string &filename, const std::vector<clData> &records) {
-    std::string temp = filename + ".XXXXXX";
-    int fd = mkstemp(&temp[0]);
-    if (fd < 0) return false;
-    FILE *f = fdopen(fd, "w");
-    if (!f) {
+// The file a chain of symbolic links leads to, which need not exist yet.
+std::string link_target(const std::string &name) {
+    std::string path = name;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char to[PATH_MAX];
+        ssize_t n = readlink(path.c_str(), to, sizeof to);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof to) return path;
+        const std::string link(to, static_cast<size_t>(n));
+        path = link[0] == '/' ? link : folder_of(path) + "/" + link;
+    }
+    return path; // a loop of links: it will not open
+}
+
+bool write_all(int fd, const std::string &text, off_t at) {
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = pwrite(fd, text.data() + done, text.size() - done, at + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+enum class replaced { yes, failed, no_temp };
+
+// Writes the text to one fixed temporary file beside the target and renames it over, so the
+// old file survives a crash or a full disk; a killed write leaves that one file, which the
+// next write replaces. no_temp when the folder takes no new file.
+replaced replace_file(const std::string &target, const std::string &text, mode_t mode,
+                      const struct stat *old) {
+    const std::string temp = target + ".tmp";
+    unlink(temp.c_str());
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return replaced::no_temp;
+    // Keep the old file's group; where that is not allowed, the old file is kept itself.
+    if (old && old->st_gid != getegid() && fchown(fd, static_cast<uid_t>(-1), old->st_gid) != 0) {
         close(fd);
         unlink(temp.c_str());
-        return false;
+        return replaced::no_temp;
     }
-    bool ok = fchmod(fd, file_mode(filename)) == 0;
-    for (const clData &r : records) {
-        if (!ok) break;
-        ok = std::fprintf(f, "%d\t\t%d\t%d\t", static_cast<int>(r.score), static_cast<int>(r.stage),
-                          static_cast<int>(r.hitrate)) >= 0 &&
-             std::fwrite(r.title.data(), 1, r.title.size(), f) == r.title.size() &&
-             std::fputc('\n', f) != EOF;
-    }
-    ok = ok && std::fflush(f) == 0 && fsync(fd) == 0;
-    ok = std::fclose(f) == 0 && ok;
-    ok = ok && std::rename(temp.c_str(), filename.c_str()) == 0;
+    bool ok = fchmod(fd, mode) == 0 && write_all(fd, text, 0) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
         unlink(temp.c_str());
-        return false;
+        return replaced::failed;
     }
     // Make the rename itself durable; the new file is in place either way.
-    int dir = open(folder_of(filename).c_str(), O_RDONLY | O_DIRECTORY);
+    int dir = open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         fsync(dir);
         close(dir);
     }
-    return true;
+    return replaced::yes;
+}
+
+// Writes over the file's own bytes: for files that must stay the same file (other names link
+// to it, another user owns it) or a folder that takes no new file.
+bool rewrite_in_place(int fd, const std::string &text) {
+    return write_all(fd, text, 0) && ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
+           fsync(fd) == 0;
+}
+
+mode_t new_file_mode() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
 }
 
 } // namespace
 
 Score::Score(const std::string &filename) : filename(filename) {
-    std::vector<std::string> items = read_items(filename);
-    for (size_t i = 0; i + 4 <= items.size(); i += 4) {
-        clData r;
-        if (!parse_int32(items[i], &r.score) || !parse_int32(items[i + 1], &r.stage) ||
-            !parse_int32(items[i + 2], &r.hitrate))
-            break;
-        r.title = items[i + 3];
-        ranklist.push_back(r);
-    }
+    int fd = open_regular(filename, O_RDONLY);
+    if (fd < 0) return;
+    std::string text;
+    read_text(fd, text); // what was read before an error still counts
+    close(fd);
+    ranklist = parse_table(text);
 }
 
 void Score::outputdata() {}
 
 int32_t Score::inputdata(clData record) {
-    size_t at = 0;
-    while (at < ranklist.size() && ranklist[at].score >= record.score)
-        ++at;
-    ranklist.insert(ranklist.begin() + at, record);
-    if (ranklist.size() > max_records) ranklist.pop_back();
-    // A failed write is not reported: the table in memory stays the truth for this run.
-    write_table(filename, ranklist);
-    return static_cast<int32_t>(at + 1);
+    // Links are followed, so the file they name is the one rewritten.
+    const std::string target = link_target(filename);
+    // Games ending together take turns: each reads what the last one wrote and adds to it.
+    // The lock is on the folder, which stays the same while the file is replaced.
+    int lock = open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock >= 0) flock(lock, LOCK_EX);
+
+    struct stat st;
+    const bool exists = stat(target.c_str(), &st) == 0;
+    const bool absent = !exists && errno == ENOENT;
+    // A file without write permission for anybody is left alone even by root.
+    int fd = -1;
+    if (exists && S_ISREG(st.st_mode) && (st.st_mode & 0222)) fd = open_regular(target, O_RDWR);
+    const bool may_write = fd >= 0 || absent;
+
+    // What is on disk now, plus the records of this run that could not be saved, is the table;
+    // a file that cannot be read leaves the table in memory as it is.
+    std::string text;
+    int rfd = fd >= 0 ? fd : open_regular(target, O_RDONLY);
+    if (absent || (rfd >= 0 && read_text(rfd, text))) {
+        std::vector<clData> table = parse_table(text);
+        for (const clData &r : unsaved)
+            insert(table, r);
+        ranklist.swap(table);
+    }
+    if (rfd >= 0 && rfd != fd) close(rfd);
+    const int32_t place = insert(ranklist, record);
+
+    bool saved = false;
+    if (may_write) {
+        text = table_text(ranklist);
+        bool in_place = fd >= 0 && (st.st_nlink > 1 || st.st_uid != geteuid());
+        if (!in_place) {
+            switch (replace_file(target, text, exists ? st.st_mode & 07777 : new_file_mode(),
+                                 exists ? &st : nullptr)) {
+            case replaced::yes:
+                saved = true;
+                break;
+            case replaced::failed:
+                break;
+            case replaced::no_temp:
+                in_place = fd >= 0;
+                break;
+            }
+        }
+        if (in_place) saved = rewrite_in_place(fd, text);
+    }
+    if (fd >= 0) close(fd);
+    if (lock >= 0) close(lock);
+
+    if (saved) {
+        unsaved.clear();
+    } else {
+        insert(unsaved, record);
+        console_line("ランキングを保存できませんでした");
+    }
+    return place;
 }
 
 Console_Score::Console_Score(const std::string &filename) : Score(filename) {}

@@ -54,6 +54,29 @@ std::string convert(const std::string &bytes, const char *to) {
     return out;
 }
 
+// Text read from files (a ranking title, say) may hold control characters; on a terminal
+// they would be obeyed, so there they show as ^X. Control bytes are never part of a
+// two-byte Shift-JIS character. Line feeds and tabs pass.
+std::string harmless(const std::string &sjis) {
+    std::string out;
+    out.reserve(sjis.size());
+    for (char ch : sjis) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+            out += '^';
+            out += static_cast<char>(c ^ 0x40);
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+// Asked each time: the console's lines are few, and standard output may change hands.
+bool on_terminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
 } // namespace
 
 std::string sjis_to_utf8(const std::string &sjis) {
@@ -61,8 +84,12 @@ std::string sjis_to_utf8(const std::string &sjis) {
 }
 
 void console_write(const std::string &sjis) {
+    if (!on_terminal()) {
+        std::fwrite(sjis.data(), 1, sjis.size(), stdout);
+        return;
+    }
     const std::string &cs = terminal_codeset();
-    const std::string out = cs.empty() ? sjis : convert(sjis, cs.c_str());
+    const std::string out = cs.empty() ? harmless(sjis) : convert(harmless(sjis), cs.c_str());
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 

@@ -2,7 +2,8 @@
 #include <string>
 
 // All console output goes through here. Pipes and files get the exact Shift-JIS bytes;
-// a terminal whose locale is not Shift-JIS gets them converted so a player can read them.
+// a terminal whose locale is not Shift-JIS gets them converted so a player can read them,
+// and on any terminal control characters show as ^X instead of being obeyed.
 void console_write(const std::string &sjis);
 // One line: the bytes, a newline, a flush.
 void console_line(const std::string &sjis);

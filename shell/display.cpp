@@ -55,7 +55,7 @@ void run_key_command() {
 
 void restart_game() {
     fin.close();
-    fin.open("stagefile.txt");
+    fin = open_stage_file();
     gs.syokinormal();
     buttai_del();
     buttaiinit();

@@ -1,12 +1,45 @@
 // The shell's globals and the program-wide objects, in their construction order:
 // the stage file first, then the ranking, the object lists and the game state.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 
 #include "flow/gamestate.h"
 #include "flow/stage.h"
 #include "ranking/score.h"
+#include "shell/console.h"
 #include "shell/shell.h"
 #include "world/buttai.h"
+
+namespace {
+
+// Memory ran out anywhere (a stage, the ranking, a list): the game's one message for it.
+void out_of_memory() {
+    std::set_new_handler(nullptr);
+    try {
+        console_line("メモリ割り当てエラー");
+    } catch (...) {
+        static const char line[] = "メモリ割り当てエラー\n";
+        ssize_t n = write(STDOUT_FILENO, line, sizeof line - 1);
+        (void)n;
+    }
+    std::exit(-1);
+}
+
+// Runs before any file is opened: a closed standard stream would otherwise hand its number
+// to the stage file, and the menu would read its answers from there.
+__attribute__((constructor(101))) void ready_process() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    std::set_new_handler(out_of_memory);
+}
+
+} // namespace
 
 PLAYER ply;
 double rx, ry;
@@ -17,7 +50,7 @@ _Key key_press; // zero: KEY_N, consumed harmlessly by the first frame
 plat_window hWnd;
 plat_rect winsize;
 
-std::ifstream fin("stagefile.txt");
+std::ifstream fin = open_stage_file();
 Console_Score clScore("ranking.dat");
 buttai_list buttai_set;
 buttai_list tama_set;
@@ -27,8 +60,6 @@ gamestate gs;
 // They were opened in the folder the program started in, before main; --data moves to
 // another folder, and they are opened again there.
 void reopen_game_files() {
-    fin.close();
-    fin.clear();
-    fin.open("stagefile.txt");
+    fin = open_stage_file();
     clScore = Console_Score("ranking.dat");
 }

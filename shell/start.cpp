@@ -1,6 +1,7 @@
 // Start-up: the console menu, the first stage, the window and the main loop.
 #include <GL/freeglut.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -60,6 +61,8 @@ void init() {
 }
 
 int tarmik_main(int argc, char **argv) {
+    // A console that has gone (a closed pipe) only loses its lines; the game goes on.
+    std::signal(SIGPIPE, SIG_IGN);
     take_options(argc, argv);
     console_line("NOW LOADING…");
     music_set[0].Init(2, "bgm.mid");

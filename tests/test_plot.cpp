@@ -183,3 +183,30 @@ TEST(PlotTool, ZoomBadArgumentsAndMissingStages) {
     EXPECT_EQ(run_command(tool + " plot " + f + " -o " + dir + "/none/x.svg 2>/dev/null", "", &out),
               1);
 }
+
+// Objects far off the ground, or running off to infinity, are named and left off the map,
+// which stays the ground's size; they used to make the map (and the time to draw it) endless.
+TEST(PlotTool, FarObjectsAreNamedAndLeftOffTheMap) {
+    const std::string dir = scratch_dir("plot_far");
+    write_file(dir + "/s.txt", "3\n"
+                               "mato 1  1e12 0 5  1 1 1  0 0 0  0 0 0  10 0 0\n"
+                               "hito 1  0 0 0  1 1 1  1e306 0 1e306  1e306 0 0  10 0 5\n"
+                               "hito 1  10 0 10  1 1 1  1 0 1  0 0 0  10 0 3\n");
+    const std::string f = dir + "/s.txt";
+    std::string out;
+    ASSERT_EQ(
+        run_command("timeout 20 " + tool + " plot " + f + " -o " + dir + "/s.svg 2>&1", "", &out),
+        0);
+    EXPECT_NE(out.find(f + ":2: mato (record 1) stands beyond 1000000 units"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find(f + ":3: hito (record 2) walks beyond 1000000 units"), std::string::npos)
+        << out;
+    const std::string svg = read_file(dir + "/s.svg");
+    EXPECT_EQ(attr(svg, "<svg", "viewBox"), "-166.00 -166.00 332.00 332.00");
+    EXPECT_EQ(svg.find("class=\"mato\""), std::string::npos);
+    EXPECT_NE(svg.find("<g class=\"hito\" data-index=\"3\">"), std::string::npos);
+    EXPECT_EQ(run_command("timeout 20 " + tool + " plot " + f + " --zoom 1e300,0,5 -o " + dir +
+                              "/z.svg 2>/dev/null",
+                          "", &out),
+              2);
+}

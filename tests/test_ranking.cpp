@@ -1,10 +1,17 @@
 #include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <functional>
+#include <thread>
 
 #include "ranking/score.h"
 #include "testutil.h"
@@ -51,6 +58,39 @@ std::vector<std::string> folder_entries(const std::string &dir) {
     if (d) closedir(d);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+const uid_t nobody = 65534;
+const gid_t nogroup = 65534;
+
+// Runs body in a child process (as nobody when asked) with its standard output on a pipe;
+// gives the child's exit status and what it printed.
+int in_child(bool as_nobody, const std::function<int()> &body, std::string *printed) {
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(out[0]);
+        dup2(out[1], STDOUT_FILENO);
+        if (as_nobody && (setgroups(0, nullptr) != 0 || setresgid(nogroup, nogroup, nogroup) != 0 ||
+                          setresuid(nobody, nobody, nobody) != 0))
+            _exit(99);
+        int status = body();
+        std::fflush(stdout);
+        _exit(status);
+    }
+    close(out[1]);
+    std::string text;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<size_t>(n));
+    close(out[0]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    if (printed) *printed = text;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 std::string listing(Score &s) {
@@ -248,9 +288,12 @@ TEST(Ranking, FailedWriteKeepsTheOldFile) {
     small.rlim_cur = 64;
     auto prev = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    testing::internal::CaptureStdout();
     int32_t place = s.inputdata(rec(155, 4, 50, "MID"));
+    const std::string said = testing::internal::GetCapturedStdout();
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, prev);
+    EXPECT_EQ(said, iconv_sjis(u8"ランキングを保存できませんでした\n"));
 
     EXPECT_EQ(place, 6);
     EXPECT_EQ(s.ranklist.size(), 20u);
@@ -276,4 +319,198 @@ TEST(Ranking, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(nowhere.inputdata(rec(5, 0, 0, "A")), 1);
     EXPECT_EQ(nowhere.inputdata(rec(6, 0, 0, "B")), 1);
     EXPECT_EQ(titles(nowhere), (std::vector<std::string>{"B", "A"}));
+}
+
+// As a player without privileges: a file the player may not write stays as it is and the
+// console says the result was not saved; a read-only folder still takes the record.
+TEST(RankingFile, FilesThePlayerMayNotWriteAsAnUnprivilegedUser) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to become nobody";
+    const std::string dir = scratch_dir("rank_perm");
+    const std::string old = full_table_file();
+    const std::string notice = iconv_sjis(u8"ランキングを保存できませんでした\n");
+    struct setup {
+        const char *name;
+        mode_t file_mode;
+        uid_t owner;
+        mode_t folder_mode;
+        bool saved;
+    };
+    for (const setup &c : {setup{"unreadable", 0000, nobody, 0777, false},
+                           setup{"read-only", 0444, nobody, 0777, false},
+                           setup{"another user's", 0644, 0, 0777, false},
+                           setup{"read-only folder", 0666, nobody, 0555, true}}) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir + "/" + std::to_string(c.file_mode) + c.name[0];
+        const std::string f = folder + "/ranking.dat";
+        ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+        write_file(f, old);
+        ASSERT_EQ(chown(f.c_str(), c.owner, c.owner ? nogroup : 0), 0);
+        ASSERT_EQ(chmod(f.c_str(), c.file_mode), 0);
+        ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
+        std::string printed;
+        int place = in_child(
+            true, [&] { return Console_Score(f).inputdata(rec(999, 9, 90, "TOP")); }, &printed);
+        EXPECT_EQ(place, 1);
+        struct stat st;
+        ASSERT_EQ(stat(f.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.file_mode);
+        EXPECT_EQ(st.st_uid, c.owner);
+        if (c.saved) {
+            EXPECT_EQ(printed, "");
+            EXPECT_EQ(read_file(f).rfind(line(999, 9, 90, "TOP"), 0), 0u);
+            EXPECT_EQ(Console_Score(f).ranklist.size(), 20u);
+        } else {
+            EXPECT_EQ(printed, notice);
+            EXPECT_EQ(read_file(f), old);
+        }
+        EXPECT_EQ(folder_entries(folder), std::vector<std::string>{"ranking.dat"});
+    }
+}
+
+// Links stay links: the file a symbolic link names is the one rewritten, and a file with
+// other names keeps them. Only regular files are read: a device or a pipe is an empty table.
+TEST(RankingFile, LinksAreKeptAndOnlyRegularFilesAreRead) {
+    const std::string dir = scratch_dir("rank_links");
+    ASSERT_EQ(mkdir((dir + "/keep").c_str(), 0755), 0);
+    write_file(dir + "/keep/real.dat", line(50, 1, 1, "OLD"));
+    ASSERT_EQ(symlink("keep/real.dat", (dir + "/ranking.dat").c_str()), 0);
+    EXPECT_EQ(Console_Score(dir + "/ranking.dat").inputdata(rec(60, 1, 1, "NEW")), 1);
+    struct stat st;
+    ASSERT_EQ(lstat((dir + "/ranking.dat").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(read_file(dir + "/keep/real.dat"), line(60, 1, 1, "NEW") + line(50, 1, 1, "OLD"));
+    EXPECT_EQ(folder_entries(dir + "/keep"), std::vector<std::string>{"real.dat"});
+
+    write_file(dir + "/hard.dat", line(50, 1, 1, "OLD"));
+    ASSERT_EQ(link((dir + "/hard.dat").c_str(), (dir + "/backup.dat").c_str()), 0);
+    EXPECT_EQ(Console_Score(dir + "/hard.dat").inputdata(rec(40, 1, 1, "NEW")), 2);
+    ASSERT_EQ(stat((dir + "/backup.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u);
+    EXPECT_EQ(read_file(dir + "/backup.dat"), line(50, 1, 1, "OLD") + line(40, 1, 1, "NEW"));
+
+    // Neither fills memory nor waits for a writer.
+    ASSERT_EQ(symlink("/dev/zero", (dir + "/zero.dat").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir + "/fifo.dat").c_str(), 0644), 0);
+    for (const char *name : {"/zero.dat", "/fifo.dat"}) {
+        testing::internal::CaptureStdout();
+        Console_Score s(dir + name);
+        EXPECT_TRUE(s.ranklist.empty()) << name;
+        EXPECT_EQ(s.inputdata(rec(1, 0, 0, "A")), 1) << name;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  iconv_sjis(u8"ランキングを保存できませんでした\n"));
+    }
+}
+
+// Games that end at the same time, each having read the file when it started, all keep
+// their records: each writes in turn what the file holds by then plus its own.
+TEST(RankingFile, GamesEndingTogetherKeepEveryRecord) {
+    const std::string dir = scratch_dir("rank_together");
+    const std::string f = dir + "/ranking.dat";
+    const int games = 6;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        write_file(f, line(1000, 9, 9, "FIRST"));
+        int go[2];
+        ASSERT_EQ(pipe(go), 0);
+        std::vector<pid_t> kids;
+        for (int g = 0; g < games; ++g) {
+            pid_t pid = fork();
+            if (pid == 0) {
+                close(go[1]);
+                freopen("/dev/null", "w", stdout);
+                Console_Score s(f);
+                char c;
+                if (read(go[0], &c, 1) != 0) _exit(98); // all start when the pipe closes
+                _exit(s.inputdata(rec(100 + g, 1, g, "G" + std::to_string(g))));
+            }
+            kids.push_back(pid);
+        }
+        close(go[0]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        close(go[1]);
+        std::vector<int> places;
+        for (pid_t pid : kids) {
+            int st = 0;
+            waitpid(pid, &st, 0);
+            places.push_back(WIFEXITED(st) ? WEXITSTATUS(st) : -1);
+        }
+        std::vector<std::string> want = {"FIRST"};
+        for (int g = games - 1; g >= 0; --g)
+            want.push_back("G" + std::to_string(g));
+        EXPECT_EQ(titles(Console_Score(f)), want);
+        // Each game's place is its place among the results written before it.
+        std::sort(places.begin(), places.end());
+        for (int p : places)
+            EXPECT_TRUE(p >= 2 && p <= games + 1) << p;
+    }
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"ranking.dat"});
+}
+
+// A write killed at any moment leaves the ranking whole and at most one temporary file,
+// which the next write replaces.
+TEST(RankingFile, KilledWritesLeaveOneTemporaryFileAtMost) {
+    const std::string dir = scratch_dir("rank_killed");
+    const std::string f = dir + "/ranking.dat";
+    write_file(f, full_table_file());
+    for (int i = 0; i < 40; ++i) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen("/dev/null", "w", stdout);
+            Console_Score s(f);
+            for (int32_t k = 0;; ++k)
+                s.inputdata(rec(100 + k % 50, 1, 1, "K"));
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500 + 997 * (i % 13)));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    std::vector<std::string> left = folder_entries(dir);
+    EXPECT_TRUE(left == std::vector<std::string>{"ranking.dat"} ||
+                left == (std::vector<std::string>{"ranking.dat", "ranking.dat.tmp"}))
+        << left.size() << " files";
+    EXPECT_EQ(Console_Score(f).ranklist.size(), 20u);
+    Console_Score(f).inputdata(rec(1, 0, 0, "LAST"));
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"ranking.dat"});
+}
+
+// A crafted title holds terminal escapes: on a terminal they show as ^X, pipes and files
+// still get the exact bytes.
+TEST(RankingFile, ControlCharactersInTitlesDoNotReachATerminal) {
+    const std::string f = scratch_dir("rank_escape") + "/ranking.dat";
+    const std::string title = "A\x1b]0;owned\x07\x1b[2J\x7f" + iconv_sjis(u8"Ｖ２");
+    write_file(f, line(150, 1, 5, title));
+    const std::string head = iconv_sjis(u8"1位　150点　ステージ1クリア　命中率5％　称号");
+    Console_Score s(f);
+    EXPECT_EQ(listing(s), head + title + "\n");
+
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(terminal.c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0) _exit(97);
+        dup2(fd, STDOUT_FILENO);
+        s.outputdata();
+        _exit(0);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string got;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(master, buf, sizeof buf)) > 0)
+        got.append(buf, static_cast<size_t>(n));
+    close(master);
+    EXPECT_EQ(std::count_if(got.begin(), got.end(),
+                            [](char c) {
+                                return (c >= 0 && c < 0x20 && c != '\r' && c != '\n') || c == 0x7F;
+                            }),
+              0);
+    EXPECT_NE(got.find("A^[]0;owned^G^[[2J^?"), std::string::npos) << got;
 }

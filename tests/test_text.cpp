@@ -235,6 +235,16 @@ TEST(FontLoad, HeaderOnlyAndPartialGlyphs) {
     ASSERT_TRUE(k.load(p.c_str()));
     EXPECT_EQ(k.fontData.size(), 48u);
     EXPECT_EQ(k.charCount, 1);
+
+    // A run-length bomb (a megabyte of 128-byte repeats: 64 MB) decodes only the 9374 slots
+    // a character can reach; the rest of the file is ignored.
+    std::string bomb = header(16);
+    for (int i = 0; i < 1 << 19; ++i)
+        bomb += bytes({0xFF, 0xFF});
+    p = font_path("bomb", bomb);
+    ASSERT_TRUE(k.load(p.c_str()));
+    EXPECT_EQ(k.fontData.size(), 9374u * 32);
+    EXPECT_EQ(k.charCount, 9374);
 }
 
 TEST(FontLoad, FailuresLeaveAnEmptyFont) {

@@ -3,6 +3,9 @@
 #include "text/matrix.h"
 
 #include <GL/gl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <limits>
@@ -25,6 +28,25 @@ namespace {
 
 // Largest glyph edge we accept; keeps every size computation far from overflow.
 constexpr int32_t max_font_size = 256;
+// Slots a character can reach: JIS 0x7E 0x7E is the last.
+constexpr size_t addressable_slots = 9374;
+
+// Opens the font only when it is a regular file (or a link to one): a device could feed
+// runs for ever, a pipe could keep the game waiting.
+std::FILE *open_font(const char *name) {
+    struct stat st;
+    if (stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE *f = fdopen(fd, "rb");
+    if (!f) close(fd);
+    return f;
+}
 
 // Cells are 96 slots a JIS row; rows start at 0x21, after the 256 single-byte slots.
 inline int32_t jis_slot(int32_t row, int32_t cell) {
@@ -42,7 +64,7 @@ bool glKanji::load(const char *fileName) {
     charBytes = 0;
     charCount = 0;
 
-    std::FILE *f = std::fopen(fileName, "rb");
+    std::FILE *f = open_font(fileName);
     if (!f) return false;
 
     unsigned char head[4];
@@ -62,8 +84,11 @@ bool glKanji::load(const char *fileName) {
     charBytes = fontSize * rowBits / 8;
 
     // Bytes a truncated run is still owed repeat the last data byte read (zero if none was).
+    // Nothing is decoded beyond the last slot a character can reach, so no run-length bomb
+    // fills memory; the rest of the file is ignored.
+    const size_t room = addressable_slots * static_cast<size_t>(charBytes);
     unsigned char last = 0;
-    for (int n = std::fgetc(f); n != EOF; n = std::fgetc(f)) {
+    for (int n = std::fgetc(f); n != EOF && fontData.size() < room; n = std::fgetc(f)) {
         if (n < 0x80) {
             for (int i = 0; i <= n; ++i) {
                 int b = std::fgetc(f);
@@ -77,6 +102,7 @@ bool glKanji::load(const char *fileName) {
         }
     }
     std::fclose(f);
+    if (fontData.size() > room) fontData.resize(room);
 
     charCount = static_cast<int32_t>(fontData.size() / static_cast<size_t>(charBytes));
     return true;

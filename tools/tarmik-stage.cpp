@@ -188,12 +188,21 @@ const double ground_half = 150.0;
 const double view_depth = 120.5;
 // Most ticks a plot takes: every tick can add a point to each path.
 const long plot_tick_limit = 100000;
+// What lies further out than this on x or z is left off the map, so that an object far off
+// the ground (or running off to infinity) cannot make the map, or the time to draw it, grow
+// without bound.
+const double plot_reach = 1e6;
+
+bool within_reach(double x, double z) {
+    return std::fabs(x) <= plot_reach && std::fabs(z) <= plot_reach;
+}
 
 // The part of the world a plot shows.
 struct area {
     double x0, z0, x1, z1;
     void take(double x, double z, double r) {
-        if (!std::isfinite(x) || !std::isfinite(z) || !std::isfinite(r)) return;
+        if (!within_reach(x, z) || !std::isfinite(r)) return;
+        r = std::min(std::fabs(r), plot_reach);
         x0 = std::min(x0, x - r);
         z0 = std::min(z0, z - r);
         x1 = std::max(x1, x + r);
@@ -238,7 +247,9 @@ std::vector<std::pair<double, double>> view_outline() {
 double label_step(double width) {
     for (double s : {1.0, 2.0, 5.0, 10.0, 20.0, 25.0, 50.0, 100.0, 200.0, 500.0})
         if (width / s <= 7) return s;
-    return 1000.0;
+    for (double s = 1000.0;; s *= 10)
+        for (double m : {1.0, 2.0, 5.0})
+            if (width / (s * m) <= 7) return s * m;
 }
 
 struct plot_options {
@@ -254,7 +265,7 @@ bool parse_zoom(const char *s, plot_options &o) {
     char tail = 0;
     if (std::sscanf(s, "%lf,%lf,%lf%c", &o.zx, &o.zz, &o.zhalf, &tail) != 3) return false;
     o.zoomed = true;
-    return std::isfinite(o.zx) && std::isfinite(o.zz) && o.zhalf > 0 && o.zhalf < 1e6;
+    return within_reach(o.zx, o.zz) && o.zhalf > 0 && o.zhalf < 1e6;
 }
 
 int plot(const std::string &file, const plot_options &opt) {
@@ -282,17 +293,37 @@ int plot(const std::string &file, const plot_options &opt) {
         if (s.who[b].type == "hito") figure[b] = others.size();
         others.push_back(thing_of(b));
     }
+    // Objects out of reach are named once, on standard error, and left off the map.
+    std::vector<bool> told(s.block.records.size() + 1);
+    auto reachable = [&](const thing &o, double x, double z, long tick) {
+        if (within_reach(x, z)) return true;
+        if (!told[o.index]) {
+            told[o.index] = true;
+            const std::string when = tick ? " by tick " + std::to_string(tick) : "";
+            std::fprintf(stderr,
+                         "%s:%d: %s (record %d) %s beyond %.0f units from the origin%s; "
+                         "what lies there is not drawn\n",
+                         file.c_str(), s.block.records[o.index - 1].line, o.type.c_str(), o.index,
+                         tick ? "walks" : "stands", plot_reach, when.c_str());
+        }
+        return false;
+    };
     area box{-ground_half, -ground_half, ground_half, ground_half};
     for (const thing &o : blocks)
         box.take(o.x, o.z, o.r / 2);
     for (const thing &o : others)
         box.take(o.x, o.z, o.r);
 
-    run_ticks(opt.ticks, [&](long) {
+    for (const thing &o : blocks)
+        reachable(o, o.x, o.z, 0);
+    for (const thing &o : others)
+        reachable(o, o.x, o.z, 0);
+    run_ticks(opt.ticks, [&](long t) {
         for (const buttai *b : buttai_set) {
             const auto f = figure.find(b);
             if (f == figure.end()) continue;
             thing &o = others[f->second];
+            if (!reachable(o, b->pos.x, b->pos.z, t)) continue;
             const std::string pt = num(b->pos.x) + "," + num(b->pos.z);
             if (o.points.empty() || o.points.back() != pt) o.points.push_back(pt);
             o.end_x = b->pos.x;
@@ -359,12 +390,13 @@ int plot(const std::string &file, const plot_options &opt) {
 
     auto faded = [](double life) { return life > 0 ? "" : " opacity=\"0.3\""; };
     for (const thing &o : blocks)
-        add("<rect class=\"building\" data-index=\"" + std::to_string(o.index) + "\" x=\"" +
-            num(o.x - o.r / 2) + "\" y=\"" + num(o.z - o.r / 2) + "\" width=\"" + num(o.r) +
-            "\" height=\"" + num(o.r) + "\" fill=\"#808080\" stroke=\"#404040\" stroke-width=\"" +
-            num(0.2 * u) + "\"/>\n");
+        if (within_reach(o.x, o.z))
+            add("<rect class=\"building\" data-index=\"" + std::to_string(o.index) + "\" x=\"" +
+                num(o.x - o.r / 2) + "\" y=\"" + num(o.z - o.r / 2) + "\" width=\"" + num(o.r) +
+                "\" height=\"" + num(o.r) +
+                "\" fill=\"#808080\" stroke=\"#404040\" stroke-width=\"" + num(0.2 * u) + "\"/>\n");
     for (const thing &o : others)
-        if (o.type == "mato")
+        if (o.type == "mato" && within_reach(o.x, o.z))
             add("<circle class=\"mato\" data-index=\"" + std::to_string(o.index) + "\" cx=\"" +
                 num(o.x) + "\" cy=\"" + num(o.z) + "\" r=\"" + num(o.r) + "\" fill=\"#1a1a1a\"" +
                 faded(o.life) + "/>\n");
@@ -386,7 +418,7 @@ int plot(const std::string &file, const plot_options &opt) {
                                        "#17becf", "#2ca02c", "#000000"};
     size_t k = 0;
     for (const thing &o : others) {
-        if (o.type != "hito") continue;
+        if (o.type != "hito" || !within_reach(o.x, o.z)) continue;
         const std::string hue = hues[k++ % (sizeof hues / sizeof *hues)];
         const std::string idx = std::to_string(o.index);
         add("<g class=\"hito\" data-index=\"" + idx + "\"" + faded(o.life) + ">");

@@ -46,8 +46,13 @@ inline VECTORD step_of(const VECTORD &prevpos, const VECTORD &pos) {
 //    within 2^-450..2^450 (else unsure), underflow there costs less than 1e-160.
 // All together need less than 1800 u S + 2e-160 < 2e-13 S + 2e-160; the margin below is fifty
 // times that, which also covers forming reach and the final comparison.
-// A NaN or an infinity anywhere makes S, and so reach, NaN or infinite: nothing is rejected.
+// A centre with a NaN or an infinity in it is at no finite distance from any sample: every
+// distance the loop takes is infinite or NaN, never below the limit; nor is any distance
+// below a NaN limit. Any other NaN or infinity makes S, and so reach, NaN or infinite:
+// nothing is rejected.
 bool clear_of(const VECTORD &a, const VECTORD &d, const VECTORD &c, double limit) {
+    if (!std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.z) || std::isnan(limit))
+        return true;
     const VECTORD v{d.x * 1000.0, d.y * 1000.0, d.z * 1000.0};
     const double S = size_of(a) + size_of(v) + size_of(c) + std::fabs(limit);
     const double reach = limit + (1e-11 * S + 1e-150);

@@ -7,8 +7,8 @@
 bool swept_hit(const VECTORD &prevpos, const VECTORD &pos, double radius, const VECTORD &c,
                double r);
 
-// True only when that test cannot hit, decided without sampling; false when unsure, and
-// always false when any value is NaN or infinite.
+// True only when that test cannot hit, decided without sampling; false when unsure. A centre
+// that is not finite, or a NaN limit, can never be hit: true. Any other NaN or infinity: false.
 bool swept_clear(const VECTORD &prevpos, const VECTORD &pos, double radius, const VECTORD &c,
                  double r);
 
