@@ -137,7 +137,7 @@ int32_t Score::inputdata(clData record) {
     ranklist.insert(ranklist.begin() + at, record);
     if (ranklist.size() > max_records) ranklist.pop_back();
     // A failed write is not reported: the table in memory stays the truth for this run.
-    write_table(filename, ranklist);
+    if (save) write_table(filename, ranklist);
     return static_cast<int32_t>(at + 1);
 }
 
