@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -123,9 +124,9 @@ bool write_png(const std::string &path) {
     return true;
 }
 
-void print_state() {
+void print_state(FILE *out = stderr) {
     for (const auto &f : demo_state())
-        std::fprintf(stderr, "%s=%s\n", f.first.c_str(), f.second.c_str());
+        std::fprintf(out, "%s=%s\n", f.first.c_str(), f.second.c_str());
 }
 
 const char *type_of(buttai *b) {
@@ -136,12 +137,12 @@ const char *type_of(buttai *b) {
     return "buttai";
 }
 
-void print_objects() {
+void print_objects(FILE *out = stderr) {
     const std::pair<const char *, buttai_list *> lists[] = {
         {"buttai_set", &buttai_set}, {"tama_set", &tama_set}, {"building_set", &building_set}};
     for (const auto &l : lists)
         for (buttai *b : *l.second)
-            std::fprintf(stderr, "%s %s %.17g %.17g %.17g %.17g\n", l.first, type_of(b), b->life,
+            std::fprintf(out, "%s %s %.17g %.17g %.17g %.17g\n", l.first, type_of(b), b->life,
                          b->pos.x, b->pos.y, b->pos.z);
 }
 
@@ -194,12 +195,56 @@ void run_command(const std::string &line, int lineno) {
     std::fflush(stderr);
 }
 
+// --follow: the demo is being recorded; play each line as it comes and keep the state file
+// (ticks played, state, objects) up to date for whoever steers the recorded game.
+std::string follow_path;
+long ticks_played = 0;
+
+void write_follow_state() {
+    const std::string tmp = follow_path + ".tmp";
+    FILE *f = std::fopen(tmp.c_str(), "w");
+    if (!f) die("cannot write " + tmp);
+    std::fprintf(f, "ticks=%ld\n", ticks_played);
+    print_state(f);
+    print_objects(f);
+    std::fclose(f);
+    std::rename(tmp.c_str(), follow_path.c_str());
+}
+
+void follow() {
+    std::ifstream f(script_path);
+    std::string line;
+    int lineno = 0;
+    long written = -1;
+    for (;;) {
+        const auto at = f.tellg();
+        if (!std::getline(f, line) || f.eof()) {
+            // Not a whole line yet: wait for the rest.
+            f.clear();
+            f.seekg(at);
+            if (written != lineno) write_follow_state();
+            written = lineno;
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            continue;
+        }
+        ++lineno;
+        const auto hash = line.find('#');
+        if (hash != std::string::npos) line.erase(hash);
+        std::istringstream in(line);
+        std::string cmd;
+        long n = 1;
+        if (in >> cmd && (cmd == "tick" || cmd == "timer")) ticks_played += (in >> n) ? n : 1;
+        run_command(line, lineno);
+    }
+}
+
 void run_script() {
     // Wait for the window to come up and take its first size, as the game would; a demo
     // brings its own reshape.
     pump(std::chrono::milliseconds(5000), script.is_demo ? window_up : reshaped);
     if (!(script.is_demo ? window_up() : reshaped())) die("the window did not come up");
     take_warps();
+    if (!follow_path.empty()) return follow();
     int lineno = 0;
     for (std::string line : script.lines) {
         ++lineno;
@@ -216,10 +261,16 @@ void no_timer() {}
 int main(int argc, char **argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: tarmik-sim SCRIPT  (run in the game folder; the menu answer "
-                             "comes from standard input)\n");
+                             "comes from standard input)\n"
+                             "       tarmik-sim --follow STATE DEMO  (plays DEMO as it is "
+                             "recorded, keeps STATE up to date)\n");
         return 2;
     }
     script_path = argv[1];
+    if (script_path == "--follow" && argc >= 4) {
+        follow_path = argv[2];
+        script_path = argv[3];
+    }
     std::string error;
     if (!demo_read(script_path, false, script, error)) {
         std::fprintf(stderr, "tarmik-sim: %s\n", error.c_str());
