@@ -480,8 +480,10 @@ int demo_options(int &argc, char **argv) {
             argv[kept++] = argv[i];
         }
     }
-    argc = kept;
-    argv[argc] = nullptr;
+    if (kept < argc) {
+        argc = kept;
+        argv[argc] = nullptr;
+    }
     if (ranking && play.empty()) {
         std::fprintf(stderr, "tarmik: --ranking goes with --playdemo or --timedemo\n");
         return 2;
