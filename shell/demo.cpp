@@ -16,12 +16,12 @@
 
 #include "flow/gamestate.h"
 #include "ranking/score.h"
+#include "shell/options.h"
 #include "shell/shell.h"
 #include "world/buttai.h"
 #include "world/random.h"
 
 const int demo_format = 1;
-const char *const tarmik_version = "1.0";
 void (*demo_pace)() = nullptr;
 long demo_frames = 0;
 
@@ -299,6 +299,7 @@ void demo_feed_menu(const demo_script &s) {
         if (in >> cmd >> word && cmd == "menu") words += word + "\n";
     }
     if (words.empty() && !s.is_demo) return;
+    options.play = words.empty();
     answers.str(words);
     std::cin.rdbuf(answers.rdbuf());
 }
@@ -454,35 +455,13 @@ void play_loop() {
 
 } // namespace
 
-int demo_options(int &argc, char **argv) {
-    std::string record, play;
-    bool ranking = false, time_it = false;
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        std::string *target = a == "--record"                            ? &record
-                              : (a == "--playdemo" || a == "--timedemo") ? &play
-                                                                         : nullptr;
-        if (target) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "tarmik: %s needs a FILE\n", a.c_str());
-                return 2;
-            }
-            if (!record.empty() || !play.empty()) {
-                std::fprintf(stderr, "tarmik: one of --record, --playdemo, --timedemo at a time\n");
-                return 2;
-            }
-            *target = argv[++i];
-            time_it = time_it || a == "--timedemo";
-        } else if (a == "--ranking") {
-            ranking = true;
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    if (kept < argc) {
-        argc = kept;
-        argv[argc] = nullptr;
+int demo_start() {
+    const std::string &record = options.record;
+    const std::string &play = options.timedemo.empty() ? options.playdemo : options.timedemo;
+    const bool time_it = !options.timedemo.empty(), ranking = options.ranking;
+    if (!record.empty() + !options.playdemo.empty() + time_it > 1) {
+        std::fprintf(stderr, "tarmik: one of --record, --playdemo, --timedemo at a time\n");
+        return 2;
     }
     if (ranking && play.empty()) {
         std::fprintf(stderr, "tarmik: --ranking goes with --playdemo or --timedemo\n");

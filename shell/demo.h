@@ -19,12 +19,10 @@
 #include <vector>
 
 extern const int demo_format; // the format this build writes and plays
-extern const char *const tarmik_version;
 
-// Takes --record FILE, --playdemo FILE [--ranking] and --timedemo FILE out of the command
-// line (the rest goes on to the window system). Returns -1 to go on, or the exit status after
-// a one-line message on standard error.
-int demo_options(int &argc, char **argv);
+// Acts on the options --record, --playdemo, --timedemo and --ranking. Returns -1 to go on,
+// or the exit status after a one-line message on standard error.
+int demo_start();
 
 // The callbacks the window system calls: they record what they pass on, and while a demo
 // plays back they keep live input and redraws away from the game.
@@ -49,7 +47,7 @@ struct demo_script {
 // message in error; so does any file that is not a demo when must_be_demo holds.
 bool demo_read(const std::string &path, bool must_be_demo, demo_script &out, std::string &error);
 // Hands the script's menu answers to the console menu instead of standard input (when it
-// has any).
+// has any). A demo without any was recorded with --play, and is played back so.
 void demo_feed_menu(const demo_script &s);
 
 // Runs one command of the recorded language. Returns false when the command is not one of

@@ -62,9 +62,9 @@ void init() {
 }
 
 int tarmik_main(int argc, char **argv) {
-    const int refused = demo_options(argc, argv);
-    if (refused >= 0) return refused;
     take_options(argc, argv);
+    const int refused = demo_start();
+    if (refused >= 0) return refused;
     console_line("NOW LOADING…");
     music_set[0].Init(2, "bgm.mid");
     music_set[0].Play();

@@ -101,6 +101,17 @@ st=0; (cd "$WORK/game" && "$SIM" "$WORK/v2.demo" > /dev/null 2> "$WORK/e.txt") |
 head -n 12 "$DEMO" > "$WORK/short.demo"
 (cd "$WORK/game" && ./tarmik --timedemo "$WORK/short.demo" > /dev/null 2>&1) || fail "short demo"
 
+# A game started with --play has no menu answer: it plays back without the menu too.
+rm -rf "$WORK/game"; cp -r "$WORK/clean" "$WORK/game"
+start_game '' --play --record "$WORK/play.demo"
+sleep 1
+focus
+xdotool key q
+[ "$(wait_status)" = 0 ] || fail "--play --record did not end with q"
+grep -q '^menu' "$WORK/play.demo" && fail "--play recorded a menu answer"
+play_sim "$WORK/sim" "$WORK/play.demo" || fail "--play demo: $(cat "$WORK/sim/err.txt")"
+cmp "$WORK/out.txt" "$WORK/sim/out.txt" || fail "--play demo: console bytes differ"
+
 # The shipped demo: a whole game of the shipped stages, played back to its recorded end.
 SHIPPED=$GAME_DIR/tarmik.demo
 [ -f "$SHIPPED" ] || fail "no shipped demo"
