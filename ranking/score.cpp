@@ -214,6 +214,8 @@ Score::Score(const std::string &filename) : filename(filename) {
 void Score::outputdata() {}
 
 int32_t Score::inputdata(clData record) {
+    // A demo played back leaves the file alone: the place is the one in memory.
+    if (!save) return insert(ranklist, record);
     // Links are followed, so the file they name is the one rewritten.
     const std::string target = link_target(filename);
     // Games ending together take turns: each reads what the last one wrote and adds to it.

@@ -16,6 +16,7 @@ class Score {
   public:
     std::string filename;
     std::vector<clData> ranklist;
+    bool save = true; // false: inputdata leaves the file alone (a demo played back)
 
     explicit Score(const std::string &filename);
     virtual void outputdata();

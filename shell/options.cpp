@@ -15,8 +15,17 @@
 #endif
 
 game_options options;
+const char *const tarmik_version = TARMIK_VERSION;
 
 namespace {
+
+// A file named on the command line, as seen from the folder the game was started in.
+std::string from_start_folder(const char *name) {
+    if (name[0] == '/') return name;
+    char here[4096];
+    if (!getcwd(here, sizeof here)) return name;
+    return std::string(here) + "/" + name;
+}
 
 struct option_def {
     const char *name;  // without the leading "--"
@@ -33,6 +42,14 @@ const option_def option_table[] = {
      [](const char *) { options.play = true; }},
     {"data", "DIR", "run in the game folder DIR instead of the working folder",
      [](const char *v) { options.data = v; }},
+    {"record", "FILE", "record the game as it is played into FILE, a demo",
+     [](const char *v) { options.record = from_start_folder(v); }},
+    {"playdemo", "FILE", "play the demo FILE back in the window",
+     [](const char *v) { options.playdemo = from_start_folder(v); }},
+    {"timedemo", "FILE", "play the demo FILE back as fast as possible, show frames per second",
+     [](const char *v) { options.timedemo = from_start_folder(v); }},
+    {"ranking", nullptr, "with --playdemo: enter the demo's result into the ranking",
+     [](const char *) { options.ranking = true; }},
 };
 
 // GLUT's options that take the next argument as their value.
@@ -53,7 +70,7 @@ void show_help() {
     for (const option_def &o : option_table) {
         std::string left =
             std::string("  --") + o.name + (o.value ? std::string(" ") + o.value : "");
-        left.resize(left.size() < 14 ? 14 : left.size() + 1, ' ');
+        left.resize(left.size() < 18 ? 18 : left.size() + 1, ' ');
         text += left + o.help + "\n";
     }
     text += "\nOther arguments (such as -display or -geometry) go to GLUT.\n"

@@ -8,9 +8,13 @@ struct game_options {
     bool version = false;
     bool play = false; // no console menu: start as if "1" were answered
     std::string data;  // the game folder to run in; empty: the working folder
+    // Demos (shell/demo.h); file names made absolute before --data changes the folder.
+    std::string record, playdemo, timedemo;
+    bool ranking = false; // a playback enters its result into ranking.dat
 };
 
 extern game_options options;
+extern const char *const tarmik_version;
 
 // Takes the game's options out of argc/argv and acts on those that end the program or change
 // its folder: --help and --version print and exit with 0; an unknown option or a missing

@@ -9,13 +9,14 @@
 #include "flow/gamestate.h"
 #include "flow/stage.h"
 #include "shell/console.h"
+#include "shell/demo.h"
 #include "shell/options.h"
 #include "shell/shell.h"
 #include "sound/music.h"
 
 namespace {
 void arm_real_timer() {
-    glutTimerFunc(100, timer, 0);
+    glutTimerFunc(100, demo_timer, 0);
 }
 void real_main_loop() {
     glutMainLoop();
@@ -35,6 +36,7 @@ void opening() {
         std::string word;
         // End of input can never bring an answer: leave as "2" does.
         if (!(std::cin >> word)) std::exit(-1);
+        demo_menu_word(word);
         if (word == "1") {
             start_notice();
             return;
@@ -64,6 +66,8 @@ int tarmik_main(int argc, char **argv) {
     // A console that has gone (a closed pipe) only loses its lines; the game goes on.
     std::signal(SIGPIPE, SIG_IGN);
     take_options(argc, argv);
+    const int refused = demo_start();
+    if (refused >= 0) return refused;
     console_line("NOW LOADING…");
     music_set[0].Init(2, "bgm.mid");
     music_set[0].Play();
@@ -79,11 +83,12 @@ int tarmik_main(int argc, char **argv) {
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     ry = 90.0;
     glutCreateWindow(u8"ＴＡＲＭＩＫ");
-    glutDisplayFunc(display);
-    glutReshapeFunc(resize);
-    glutKeyboardFunc(keyboard);
-    glutMouseFunc(mouse);
-    glutPassiveMotionFunc(mousemove);
+    // Through the demo module, which records what each callback gets when asked to.
+    glutDisplayFunc(demo_display);
+    glutReshapeFunc(demo_resize);
+    glutKeyboardFunc(demo_keyboard);
+    glutMouseFunc(demo_mouse);
+    glutPassiveMotionFunc(demo_mousemove);
     hWnd = plat_find_window();
     // The window manager reads its title as UTF-8.
     plat_set_title(hWnd, u8"ＴＡＲＭＩＫ");

@@ -21,10 +21,10 @@ export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# start_game INPUT: runs the game in the copy with INPUT on standard input.
+# start_game INPUT [OPTION...]: runs the game in the copy with INPUT on standard input.
 start_game() {
   rm -f "$WORK/status" "$WORK/pid"
-  (cd "$WORK/game" && printf '%s' "$1" | ./tarmik > "$WORK/out.txt" 2> "$WORK/err.txt" &
+  (cd "$WORK/game" && printf '%s' "$1" | ./tarmik "${@:2}" > "$WORK/out.txt" 2> "$WORK/err.txt" &
    echo $! > "$WORK/pid"; wait $!; echo $? > "$WORK/status") &
   GAME_PID=$!
   WIN=

@@ -1,21 +1,26 @@
 // tarmik-sim SCRIPT: runs the game exactly as tarmik does in the working directory, but
 // instead of the 100 ms timer and a player it follows SCRIPT, one command a line:
 //   tick [N]           N timer ticks (without re-arming), each followed by one frame
+//   timer [N]          N timer ticks without frames
 //   frame              one extra frame
 //   key C | key esc    the keyboard callback
 //   click [left|middle|right] [down|up]
 //   move DX DY         the player moves the mouse; the warp's echo follows as X delivers it
+//   motion X Y         the motion callback alone, at window point X Y (no echo added)
 //   resize W H         the window is resized to W x H (the reshape callback)
+//   reshape W H        the reshape callback alone
+//   menu WORD          a menu answer (then the menu reads these, not standard input)
+//   expect NAME=VALUE ...   stops with status 1 unless the state holds these values
 //   png FILE           the window as it shows now (title line included), as PNG
 //   state | objects    game state or object lines on standard error
-// Standard output gets exactly the game's console bytes; cursor and window operations are
-// recorded instead of moving the real pointer.
+// A recorded demo (shell/demo.h) is such a script; while one plays, nothing that the window
+// system delivers reaches the game. Standard output gets exactly the game's console bytes;
+// cursor and window operations are recorded instead of moving the real pointer.
 #include <GL/freeglut.h>
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <png.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -29,12 +34,14 @@
 
 #include "flow/gamestate.h"
 #include "platform/platform.h"
+#include "shell/demo.h"
 #include "shell/shell.h"
 #include "world/buttai.h"
 
 namespace {
 
 std::string script_path;
+demo_script script;
 // Where the pointer is on the screen, as the game last put it or the player moved it.
 int cursor_x = 0, cursor_y = 0;
 size_t warps_seen = 0;
@@ -70,6 +77,10 @@ void pump(const std::chrono::milliseconds &limit, bool (*done)()) {
 int want_w = 500, want_h = 500;
 bool reshaped() {
     return gw == want_w && gh == want_h;
+}
+
+bool window_up() {
+    return demo_live_reshapes() > 0;
 }
 
 bool write_png(const std::string &path) {
@@ -113,47 +124,9 @@ bool write_png(const std::string &path) {
     return true;
 }
 
-std::string hex(const std::string &bytes) {
-    std::string s;
-    char b[3];
-    for (unsigned char c : bytes) {
-        std::snprintf(b, sizeof b, "%02x", c);
-        s += b;
-    }
-    return s;
-}
-
-void print_state() {
-    auto i = [](const char *n, long v) { std::fprintf(stderr, "%s=%ld\n", n, v); };
-    auto d = [](const char *n, double v) { std::fprintf(stderr, "%s=%.17g\n", n, v); };
-    i("rank", gs.rank);
-    i("registered", gs.registered);
-    i("stage", gs.stage);
-    i("limitcount", gs.limitcount);
-    i("statuscount", gs.statuscount);
-    i("status", gs.status);
-    i("energy", gs.energy);
-    i("gameover", gs.gameover);
-    i("started", gs.started);
-    i("hits", gs.hits);
-    i("shots", gs.shots);
-    i("result.score", gs.result.score);
-    i("result.stage", gs.result.stage);
-    i("result.hitrate", gs.result.hitrate);
-    std::fprintf(stderr, "result.title=%s\n", hex(gs.result.title).c_str());
-    i("shothitg", shothitg);
-    d("ply.x", ply.x);
-    d("ply.y", ply.y);
-    d("ply.z", ply.z);
-    i("key_press", key_press);
-    i("moveon", moveon);
-    i("xo", xo);
-    i("yo", yo);
-    i("gw", gw);
-    i("gh", gh);
-    i("buttai_set", static_cast<long>(buttai_set.size()));
-    i("tama_set", static_cast<long>(tama_set.size()));
-    i("building_set", static_cast<long>(building_set.size()));
+void print_state(FILE *out = stderr) {
+    for (const auto &f : demo_state())
+        std::fprintf(out, "%s=%s\n", f.first.c_str(), f.second.c_str());
 }
 
 const char *type_of(buttai *b) {
@@ -164,18 +137,13 @@ const char *type_of(buttai *b) {
     return "buttai";
 }
 
-void print_objects() {
+void print_objects(FILE *out = stderr) {
     const std::pair<const char *, buttai_list *> lists[] = {
         {"buttai_set", &buttai_set}, {"tama_set", &tama_set}, {"building_set", &building_set}};
     for (const auto &l : lists)
         for (buttai *b : *l.second)
-            std::fprintf(stderr, "%s %s %.17g %.17g %.17g %.17g\n", l.first, type_of(b), b->life,
+            std::fprintf(out, "%s %s %.17g %.17g %.17g %.17g\n", l.first, type_of(b), b->life,
                          b->pos.x, b->pos.y, b->pos.z);
-}
-
-void one_tick() {
-    timer_body();
-    display();
 }
 
 void run_command(const std::string &line, int lineno) {
@@ -185,38 +153,7 @@ void run_command(const std::string &line, int lineno) {
     auto bad = [&]() {
         die(script_path + ":" + std::to_string(lineno) + ": cannot read: " + line);
     };
-    if (cmd == "tick") {
-        long n = 1;
-        if (!(in >> n)) n = 1;
-        for (long k = 0; k < n; ++k)
-            one_tick();
-    } else if (cmd == "frame") {
-        display();
-    } else if (cmd == "key") {
-        std::string k;
-        if (!(in >> k)) bad();
-        unsigned char c = (k == "esc")     ? 27
-                          : (k == "space") ? ' '
-                                           : static_cast<unsigned char>(k[0]);
-        if (k != "esc" && k != "space" && k.size() != 1) bad();
-        keyboard(c, cursor_x - client_left, cursor_y - client_top);
-    } else if (cmd == "click") {
-        std::string a, b;
-        in >> a >> b;
-        int button = GLUT_LEFT_BUTTON, state = GLUT_DOWN;
-        for (const std::string &w : {a, b}) {
-            if (w.empty() || w == "left" || w == "down") continue;
-            if (w == "middle")
-                button = GLUT_MIDDLE_BUTTON;
-            else if (w == "right")
-                button = GLUT_RIGHT_BUTTON;
-            else if (w == "up")
-                state = GLUT_UP;
-            else
-                bad();
-        }
-        mouse(button, state, cursor_x - client_left, cursor_y - client_top);
-    } else if (cmd == "move") {
+    if (cmd == "move") {
         int dx, dy;
         if (!(in >> dx >> dy)) bad();
         cursor_x += dx;
@@ -239,21 +176,77 @@ void run_command(const std::string &line, int lineno) {
     } else if (cmd == "objects") {
         print_objects();
     } else {
-        bad();
+        std::string error;
+        if (!demo_command(cmd, in, cursor_x - client_left, cursor_y - client_top, error)) bad();
+        if (!error.empty()) {
+            std::fprintf(stderr, "tarmik-sim: %s:%d: %s: %s\n", script_path.c_str(), lineno,
+                         error.c_str(), line.c_str());
+            std::exit(cmd == "expect" ? 1 : 2);
+        }
+        if (cmd == "motion") {
+            // The pointer is where the motion said, or where the game warped it since.
+            std::istringstream at(line.substr(line.find("motion") + 6));
+            at >> cursor_x >> cursor_y;
+            cursor_x += client_left;
+            cursor_y += client_top;
+            take_warps();
+        }
     }
     std::fflush(stderr);
 }
 
-void run_script() {
-    // Wait for the window to come up and take its first size, as the game would.
-    pump(std::chrono::milliseconds(5000), reshaped);
-    if (!reshaped()) die("the window did not come up");
-    take_warps();
+// --follow: the demo is being recorded; play each line as it comes and keep the state file
+// (ticks played, state, objects) up to date for whoever steers the recorded game.
+std::string follow_path;
+long ticks_played = 0;
+
+void write_follow_state() {
+    const std::string tmp = follow_path + ".tmp";
+    FILE *f = std::fopen(tmp.c_str(), "w");
+    if (!f) die("cannot write " + tmp);
+    std::fprintf(f, "ticks=%ld\n", ticks_played);
+    print_state(f);
+    print_objects(f);
+    std::fclose(f);
+    std::rename(tmp.c_str(), follow_path.c_str());
+}
+
+void follow() {
     std::ifstream f(script_path);
-    if (!f) die("cannot open " + script_path);
     std::string line;
     int lineno = 0;
-    while (std::getline(f, line)) {
+    long written = -1;
+    for (;;) {
+        const auto at = f.tellg();
+        if (!std::getline(f, line) || f.eof()) {
+            // Not a whole line yet: wait for the rest.
+            f.clear();
+            f.seekg(at);
+            if (written != lineno) write_follow_state();
+            written = lineno;
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            continue;
+        }
+        ++lineno;
+        const auto hash = line.find('#');
+        if (hash != std::string::npos) line.erase(hash);
+        std::istringstream in(line);
+        std::string cmd;
+        long n = 1;
+        if (in >> cmd && (cmd == "tick" || cmd == "timer")) ticks_played += (in >> n) ? n : 1;
+        run_command(line, lineno);
+    }
+}
+
+void run_script() {
+    // Wait for the window to come up and take its first size, as the game would; a demo
+    // brings its own reshape.
+    pump(std::chrono::milliseconds(5000), script.is_demo ? window_up : reshaped);
+    if (!(script.is_demo ? window_up() : reshaped())) die("the window did not come up");
+    take_warps();
+    if (!follow_path.empty()) return follow();
+    int lineno = 0;
+    for (std::string line : script.lines) {
         ++lineno;
         const auto hash = line.find('#');
         if (hash != std::string::npos) line.erase(hash);
@@ -268,11 +261,23 @@ void no_timer() {}
 int main(int argc, char **argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: tarmik-sim SCRIPT  (run in the game folder; the menu answer "
-                             "comes from standard input)\n");
+                             "comes from standard input)\n"
+                             "       tarmik-sim --follow STATE DEMO  (plays DEMO as it is "
+                             "recorded, keeps STATE up to date)\n");
         return 2;
     }
     script_path = argv[1];
-    if (access(script_path.c_str(), R_OK) != 0) die("cannot open " + script_path);
+    if (script_path == "--follow" && argc >= 4) {
+        follow_path = argv[2];
+        script_path = argv[3];
+    }
+    std::string error;
+    if (!demo_read(script_path, false, script, error)) {
+        std::fprintf(stderr, "tarmik-sim: %s\n", error.c_str());
+        return 2;
+    }
+    demo_set_playing(script.is_demo);
+    demo_feed_menu(script);
     plat_set_recording(true);
     hooks.arm_timer = no_timer;
     hooks.main_loop = run_script;
