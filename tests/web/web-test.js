@@ -134,6 +134,14 @@ async function main() {
       fs.writeFileSync(path.join(outDir, 'page-console.txt'), got);
       fs.writeFileSync(path.join(outDir, 'desktop-console.txt'), want.console);
     }
+    // The music (rendered from the MIDI file) plays; the effects decoded and played.
+    const sound = await page.evaluate(async () => {
+      const a = tarmik.audio;
+      const lengths = await Promise.all([...a.buffers.values()].map((p) => p.then((b) => (b ? b.duration : 0))));
+      return { playing: a.playing.size, effect: !!a.effectSource, lengths };
+    });
+    check(sound.playing === 1 && sound.effect && sound.lengths.length >= 3 && sound.lengths.every((d) => d > 0),
+      `the music plays and the effects sound (${sound.lengths.map((d) => d.toFixed(2)).join(', ')} s)`);
     const ranking = Buffer.from(await page.evaluate(() => {
       try { return Array.from(FS.readFile('/game/ranking.dat')); } catch (e) { return []; }
     }));
