@@ -360,7 +360,24 @@
         FS.chdir('/game');
         removeRunDependency('ranking');
       });
+      // ?demo=FILE: a game recorded on the desktop, fetched beside the page into the game
+      // folder and handed to the game's own playback option.
+      const demo = params.get('demo');
+      if (demo) {
+        const name = demo.replace(/^.*\//, '');
+        addRunDependency('demo');
+        fetch(demo)
+          .then((r) => (r.ok ? r.arrayBuffer() : Promise.reject(new Error(demo))))
+          .then((b) => {
+            FS.mkdirTree('/game');
+            FS.writeFile('/game/' + name, new Uint8Array(b));
+          })
+          .catch(() => show('デモ ' + demo + ' を読めません。\n', 'notice'))
+          .finally(() => removeRunDependency('demo'));
+      }
     }],
+    // The module reads its arguments as it loads: the demo's name goes in at once.
+    arguments: params.get('demo') ? ['--playdemo', params.get('demo').replace(/^.*\//, '')] : [],
     print: (s) => console.log(s),
     printErr: (s) => console.warn(s),
     onExit: (status) => {
