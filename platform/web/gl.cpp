@@ -428,8 +428,8 @@ void glMultMatrixd(const GLdouble *m) {
 }
 void glPushMatrix(void) {
     std::vector<mat4> &s = stack();
-    // The depths a desktop driver offers at least; deeper pushes are dropped as there.
-    const size_t limit = gl.mode == GL_MODELVIEW ? 32 : 2;
+    // The depths Mesa offers; deeper pushes are dropped as there.
+    const size_t limit = gl.mode == GL_TEXTURE ? 10 : 32;
     if (s.size() < limit) s.push_back(s.back());
 }
 void glPopMatrix(void) {
