@@ -1,0 +1,158 @@
+// The platform services in the page: the window as a canvas, the pointer as relative motion
+// under Pointer Lock, the title line on an overlay, and the console's input from the panel.
+#include "platform/platform.h"
+#include "platform/web/web.h"
+
+#include <emscripten.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <iostream>
+#include <streambuf>
+
+// clang-format off
+EM_JS(int, js_take_event, (int *out), {
+    const e = tarmik.takeEvent();
+    if (!e) return 0;
+    HEAP32[out >> 2] = e[1] | 0;
+    HEAP32[(out >> 2) + 1] = e[2] | 0;
+    return e[0];
+});
+EM_JS(int, js_manual_clock, (), { return tarmik.manualClock ? 1 : 0; });
+EM_JS(double, js_clock_target, (), { return tarmik.clockTarget; });
+EM_JS(void, js_clock_reached, (double ms), { tarmik.clockNow = ms; });
+EM_JS(void, js_open_canvas, (int w, int h, const char *title), {
+    tarmik.openCanvas(w, h, UTF8ToString(title));
+});
+EM_JS(void, js_resize_canvas, (int w, int h), { tarmik.resizeCanvas(w, h); });
+EM_JS(void, js_frame_shown, (), { tarmik.frameShown(); });
+EM_JS(void, js_clear_overlay, (), { tarmik.clearOverlay(); });
+EM_JS(void, js_hide_pointer, (int hide), { tarmik.hidePointer(!!hide); });
+EM_JS(void, js_fatal, (const char *what), { tarmik.fatal(UTF8ToString(what)); });
+EM_JS(void, js_set_title, (const char *utf8), { document.title = UTF8ToString(utf8); });
+EM_JS(void, js_title_text, (int x, int y, const char *sjis, int len), {
+    tarmik.titleText(x, y, HEAPU8.slice(sjis, sjis + len));
+});
+EM_JS(int, js_take_input, (char *buf, int size), {
+    return tarmik.takeInput(HEAPU8.subarray(buf, buf + size));
+});
+// clang-format on
+
+bool web_take_event(web_event *e) {
+    int ab[2] = {0, 0};
+    e->type = js_take_event(ab);
+    e->a = ab[0];
+    e->b = ab[1];
+    return e->type != web_event_none;
+}
+bool web_manual_clock() {
+    return js_manual_clock() != 0;
+}
+double web_clock_target() {
+    return js_clock_target();
+}
+void web_clock_reached(double ms) {
+    js_clock_reached(ms);
+}
+void web_open_canvas(int w, int h, const char *utf8_title) {
+    js_open_canvas(w, h, utf8_title);
+}
+void web_resize_canvas(int w, int h) {
+    js_resize_canvas(w, h);
+}
+void web_frame_shown() {
+    js_frame_shown();
+}
+void web_clear_overlay() {
+    js_clear_overlay();
+}
+void web_hide_pointer(bool hide) {
+    js_hide_pointer(hide ? 1 : 0);
+}
+void web_fatal(const char *what) {
+    js_fatal(what);
+}
+
+namespace {
+
+bool recording = false;
+std::vector<plat_event> recorded;
+
+// The console's input: what the player types or clicks in the panel. A read waits for it,
+// giving the browser the time meanwhile.
+class panel_input : public std::streambuf {
+  protected:
+    int_type underflow() override {
+        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        for (;;) {
+            const int n = js_take_input(buf_, sizeof buf_);
+            if (n > 0) {
+                setg(buf_, buf_, buf_ + n);
+                return traits_type::to_int_type(*gptr());
+            }
+            if (n < 0) return traits_type::eof();
+            web_prepare_canvas();
+            emscripten_sleep(20);
+        }
+    }
+
+  private:
+    char buf_[256];
+};
+
+panel_input panel;
+
+struct input_from_panel {
+    input_from_panel() {
+        std::cin.rdbuf(&panel);
+        // The page's file system starts with a mask that leaves new files unreadable; the
+        // ranking is rewritten with the mode a desktop session gives it.
+        umask(022);
+    }
+} install_panel_input;
+
+} // namespace
+
+void plat_set_recording(bool on) {
+    recording = on;
+}
+bool plat_recording() {
+    return recording;
+}
+std::vector<plat_event> &plat_recorded() {
+    return recorded;
+}
+
+plat_window plat_find_window() {
+    return 1;
+}
+
+void plat_set_title(plat_window, const char *utf8) {
+    js_set_title(utf8);
+}
+
+// The canvas is the whole window; its own coordinates serve as the screen's.
+plat_rect plat_window_rect(plat_window) {
+    return {0, 0, web_window_width(), web_window_height()};
+}
+
+void plat_warp_cursor(int32_t x, int32_t y) {
+    if (recording) {
+        recorded.push_back({"warp", x, y});
+        return;
+    }
+    web_warp_pointer(x, y);
+}
+
+void plat_hide_cursor() {
+    if (recording) {
+        recorded.push_back({"hide", 0, 0});
+        return;
+    }
+    web_hide_pointer(true);
+}
+
+void plat_title_text(plat_window, int32_t x, int32_t y, const char *sjis, int32_t len) {
+    if (!sjis || len <= 0) return;
+    js_title_text(x, y, sjis, len);
+}

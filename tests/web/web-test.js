@@ -1,0 +1,210 @@
+// The game in headless Chromium against the same game on the desktop.
+// node web-test.js URL SIM GAME_DIR OUT_DIR
+//   URL: the served build-web/; SIM: tarmik-sim; GAME_DIR: the desktop game folder (copied);
+//   OUT_DIR: where the frames and figures go. Needs DISPLAY for tarmik-sim.
+// One game is played twice from the same steps: by tarmik-sim on the desktop and through real
+// input in the page (keys, pointer-locked motion, clicks), the page's clock stepped tick by tick.
+// Both must give the same console bytes and ranking file; a frame of each is compared pixel by
+// pixel; then the page is reloaded and must still list the result.
+'use strict';
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { execFileSync } = require('child_process');
+const puppeteer = require('puppeteer-core');
+
+const [url, sim, gameDir, outDir] = process.argv.slice(2);
+fs.mkdirSync(outDir, { recursive: true });
+let failed = 0;
+function check(ok, what) {
+  console.log((ok ? 'ok   ' : 'FAIL ') + what);
+  if (!ok) failed++;
+}
+
+// The game: the first stage's three targets stand still at (0, -12), (14, 6), (-12, 10).
+const steps = [
+  ['key', 's'], ['frame'],
+  ['move', 1, 0],            // the first motion after the start only marks the pointer
+  ['move', 0, -120],         // 12 units towards -z: the first target under the sight
+  ['click'], ['tick', 3],
+  ['png', 'hit'],
+  ['move', 140, 180], ['click'], ['tick', 3],
+  ['move', -260, 40], ['click'], ['tick', 3],
+  ['tick', 2],               // the stage is cleared, the next one comes
+  ['click'], ['click'],      // two misses
+  ['tick', 1500],            // the time runs out; the next frame enters the result
+  ['png', 'result'],
+  ['key', 'r'], ['frame'],   // the ranking on the console
+];
+
+function simScript(dir) {
+  const lines = [];
+  for (const s of steps) {
+    if (s[0] === 'key') lines.push('key ' + s[1]);
+    else if (s[0] === 'frame') lines.push('frame');
+    else if (s[0] === 'move') lines.push(`move ${s[1]} ${s[2]}`);
+    else if (s[0] === 'click') lines.push('click left down', 'click left up');
+    else if (s[0] === 'tick') lines.push('tick ' + s[1]);
+    else if (s[0] === 'png') lines.push(`png ${path.join(dir, 'desktop-' + s[1] + '.png')}`);
+  }
+  return lines.join('\n') + '\n';
+}
+
+function desktop() {
+  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'tarmik-web-'));
+  execFileSync('cp', ['-r', gameDir, path.join(work, 'game')]);
+  const game = path.join(work, 'game');
+  fs.rmSync(path.join(game, 'ranking.dat'), { force: true });
+  fs.writeFileSync(path.join(game, 'steps.sim'), simScript(outDir));
+  const out = execFileSync(sim, ['steps.sim'], { cwd: game, input: '1\n', env: { ...process.env, SDL_AUDIODRIVER: 'dummy' } });
+  const ranking = fs.readFileSync(path.join(game, 'ranking.dat'));
+  fs.rmSync(work, { recursive: true, force: true });
+  return { console: out, ranking };
+}
+
+async function main() {
+  const want = desktop();
+  const browser = await puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: 'new',
+    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      '--no-first-run', '--autoplay-policy=no-user-gesture-required'],
+  });
+  try {
+    const page = await browser.newPage();
+    await page.setViewport({ width: 1100, height: 700 });
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(e.message));
+    await page.goto(url + '?clock=manual');
+    await page.waitForFunction(() => window.tarmik && tarmik.promptMs !== null, { timeout: 30000 });
+    // The typed answer.
+    await page.type('#answer', '1');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => tarmik.frames > 0, { timeout: 30000 });
+    // Timings depend on the machine's load: reported, and only a hang fails.
+    const timing = () => page.evaluate(() => ({ prompt: tarmik.promptMs, answer: tarmik.answerMs, frame: tarmik.firstFrameMs }));
+    const report = (t, what) => {
+      console.log(`${what}: the menu ${t.prompt.toFixed(0)} ms after navigation, the first frame at ${t.frame.toFixed(0)} ms (${(t.frame - t.answer).toFixed(0)} ms after the answer)`);
+      check(t.frame < 10000, 'the first frame comes');
+    };
+    report(await timing(), 'first load');
+
+    const box = await (await page.$('#canvas')).boundingBox();
+    let mx = box.x + 250, my = box.y + 250;
+    await page.mouse.move(mx, my); // where the pointer shows up: no motion yet
+    const idle = () => page.waitForFunction(() => tarmik.events.length === 0);
+    const frames = {};
+    let clock = 0;
+    for (const s of steps) {
+      if (s[0] === 'key') {
+        await page.keyboard.press(s[1]);
+      } else if (s[0] === 'frame') {
+        await page.evaluate(() => tarmik.frame());
+      } else if (s[0] === 'move') {
+        const locked = await page.evaluate(() => document.pointerLockElement === document.getElementById('canvas'));
+        if (s[2] === -120) check(locked, 'the pointer is locked to the canvas while playing');
+        mx += s[1];
+        my += s[2];
+        await page.mouse.move(mx, my);
+      } else if (s[0] === 'click') {
+        await page.mouse.down();
+        await page.mouse.up();
+      } else if (s[0] === 'tick') {
+        await idle();
+        clock += 100 * s[1];
+        await page.evaluate((c) => { tarmik.clockTarget = c; }, clock);
+        await page.waitForFunction((c) => tarmik.clockNow >= c, { timeout: 120000 }, clock);
+      } else if (s[0] === 'png') {
+        await idle();
+        const data = await page.evaluate(() => tarmik.snapshot());
+        frames[s[1]] = data;
+        fs.writeFileSync(path.join(outDir, 'page-' + s[1] + '.png'), Buffer.from(data.split(',')[1], 'base64'));
+      }
+      await idle();
+    }
+    await page.waitForFunction((n) => tarmik.consoleBytes.length >= n, { timeout: 10000 }, want.console.length).catch(() => {});
+    const text = await page.evaluate(() => tarmik.consoleText());
+    check(text.includes('ヒット'), 'a hit says ヒット in the panel');
+    check(text.includes('ステージクリア'), 'the stage clears');
+    check(text.includes('1位'), 'the ranking lists the result');
+    const got = Buffer.from(await page.evaluate(() => tarmik.consoleBytes));
+    check(got.equals(want.console), `the console bytes equal the desktop's (${got.length} and ${want.console.length} bytes)`);
+    if (!got.equals(want.console)) {
+      fs.writeFileSync(path.join(outDir, 'page-console.txt'), got);
+      fs.writeFileSync(path.join(outDir, 'desktop-console.txt'), want.console);
+    }
+    // The music (rendered from the MIDI file) plays; the effects decoded and played.
+    const sound = await page.evaluate(async () => {
+      const a = tarmik.audio;
+      const lengths = await Promise.all([...a.buffers.values()].map((p) => p.then((b) => (b ? b.duration : 0))));
+      return { playing: a.playing.size, effect: !!a.effectSource, lengths };
+    });
+    check(sound.playing === 1 && sound.effect && sound.lengths.length >= 3 && sound.lengths.every((d) => d > 0),
+      `the music plays and the effects sound (${sound.lengths.map((d) => d.toFixed(2)).join(', ')} s)`);
+    const ranking = Buffer.from(await page.evaluate(() => {
+      try { return Array.from(FS.readFile('/game/ranking.dat')); } catch (e) { return []; }
+    }));
+    if (!ranking.length) console.log('files:', await page.evaluate(() => FS.readdir('/game').join(' ')));
+    check(ranking.equals(want.ranking), 'ranking.dat has the desktop\'s bytes');
+
+    // Pixel by pixel against the desktop's frames.
+    for (const name of Object.keys(frames)) {
+      const desk = 'data:image/png;base64,' + fs.readFileSync(path.join(outDir, 'desktop-' + name + '.png')).toString('base64');
+      const r = await page.evaluate(async (a, b) => {
+        const load = (src) => new Promise((ok, no) => { const i = new Image(); i.onload = () => ok(i); i.onerror = no; i.src = src; });
+        const pixels = (img) => {
+          const c = document.createElement('canvas');
+          c.width = img.width; c.height = img.height;
+          const x = c.getContext('2d');
+          x.drawImage(img, 0, 0);
+          return x.getImageData(0, 0, img.width, img.height).data;
+        };
+        const [ia, ib] = [await load(a), await load(b)];
+        if (ia.width !== ib.width || ia.height !== ib.height) return { size: false };
+        const pa = pixels(ia), pb = pixels(ib);
+        let near = 0, exact = 0;
+        for (let i = 0; i < pa.length; i += 4) {
+          const d = Math.max(Math.abs(pa[i] - pb[i]), Math.abs(pa[i + 1] - pb[i + 1]), Math.abs(pa[i + 2] - pb[i + 2]));
+          if (d <= 8) near++;
+          if (d === 0) exact++;
+        }
+        const n = pa.length / 4;
+        return { size: true, near: near / n, exact: exact / n };
+      }, frames[name], desk);
+      check(r.size && r.near >= 0.98, `frame "${name}": ${(100 * r.near).toFixed(2)} % of pixels within 8 levels of the desktop's (${(100 * r.exact).toFixed(2)} % equal)`);
+    }
+
+    // The ranking outlives the page.
+    await page.waitForFunction(() => tarmik.stored > 0, { timeout: 10000 }).catch(() => {});
+    await page.reload();
+    await page.waitForFunction(() => window.tarmik && tarmik.promptMs !== null, { timeout: 30000 });
+    await page.click('button[data-answer="1"]');
+    await page.waitForFunction(() => tarmik.frames > 0, { timeout: 30000 });
+    report(await timing(), 'reload');
+    await page.keyboard.press('r');
+    await page.evaluate(() => tarmik.frame());
+    const listed = await page.waitForFunction(() => tarmik.consoleText().includes('1位'), { timeout: 10000 }).then(() => true, () => false);
+    check(listed, 'after a reload the ranking still lists the result');
+    const kept = Buffer.from(await page.evaluate(() => {
+      try { return Array.from(FS.readFile('/game/ranking.dat')); } catch (e) { return []; }
+    }));
+    check(kept.equals(want.ranking), 'the kept ranking.dat has the same bytes');
+    // q ends the game; the panel says so.
+    await page.keyboard.press('q');
+    const ended = await page.waitForFunction(() => tarmik.exitStatus === 0, { timeout: 10000 }).then(() => true, () => false);
+    check(ended, 'q ends the game with status 0');
+    check(errors.length === 0, 'no script errors' + (errors.length ? ': ' + errors.join('; ') : ''));
+  } finally {
+    await browser.close();
+  }
+  if (failed) {
+    console.log(`${failed} check(s) failed`);
+    process.exit(1);
+  }
+}
+
+main().catch((e) => {
+  console.error(e);
+  process.exit(1);
+});
