@@ -132,6 +132,9 @@ void plat_set_title(plat_window, const char *utf8) {
 }
 
 // The canvas is the whole window; its own coordinates serve as the screen's.
+// A page has no window class; the page's own title names it.
+void plat_set_class(plat_window, const char *, const char *) {}
+
 plat_rect plat_window_rect(plat_window) {
     return {0, 0, web_window_width(), web_window_height()};
 }
