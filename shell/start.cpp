@@ -70,8 +70,9 @@ int tarmik_main(int argc, char **argv) {
     glutReshapeFunc(resize);
     glutKeyboardFunc(keyboard);
     glutMouseFunc(mouse);
-    glutPassiveMotionFunc(mousemove);
+    plat_passive_motion(mousemove);
     hWnd = plat_find_window();
+    plat_watch_window(hWnd);
     // The window manager reads its title as UTF-8.
     plat_set_title(hWnd, u8"ＴＡＲＭＩＫ");
     hooks.arm_timer();

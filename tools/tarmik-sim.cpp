@@ -5,6 +5,8 @@
 //   key C | key esc    the keyboard callback
 //   click [left|middle|right] [down|up]
 //   move DX DY         the player moves the mouse; the warp's echo follows as X delivers it
+//   burst DX DY [DX DY ...]  moves made back to back, queued before the game sees any of
+//                      them or the echoes of its warps (as a fast mouse gives them)
 //   resize W H         the window is resized to W x H (the reshape callback)
 //   png FILE           the window as it shows now (title line included), as PNG
 //   state | objects    game state or object lines on standard error
@@ -57,6 +59,11 @@ bool take_warps() {
         warped = true;
     }
     return warped;
+}
+
+// The motion event of the game's own warp comes back at the warped point.
+void take_echo() {
+    if (take_warps()) plat_motion_event(cursor_x - client_left, cursor_y - client_top, false);
 }
 
 void pump(const std::chrono::milliseconds &limit, bool (*done)()) {
@@ -216,20 +223,25 @@ void run_command(const std::string &line, int lineno) {
                 bad();
         }
         mouse(button, state, cursor_x - client_left, cursor_y - client_top);
-    } else if (cmd == "move") {
-        int dx, dy;
-        if (!(in >> dx >> dy)) bad();
-        cursor_x += dx;
-        cursor_y += dy;
-        mousemove(cursor_x - client_left, cursor_y - client_top);
-        // The warp's own motion event comes back at the warped point.
-        if (take_warps()) mousemove(cursor_x - client_left, cursor_y - client_top);
+    } else if (cmd == "move" || cmd == "burst") {
+        std::vector<int> d;
+        for (int v; in >> v;)
+            d.push_back(v);
+        if (!in.eof() || d.empty() || d.size() % 2 || (cmd == "move" && d.size() != 2)) bad();
+        for (size_t i = 0; i < d.size(); i += 2) {
+            cursor_x += d[i];
+            cursor_y += d[i + 1];
+        }
+        // The first queued event finds the pointer at the end of its travel; the platform
+        // merges the rest into it. A single move reaches the game even without travel.
+        plat_motion_event(cursor_x - client_left, cursor_y - client_top, cmd == "move");
+        take_echo();
     } else if (cmd == "resize") {
         if (!(in >> want_w >> want_h) || want_w <= 0 || want_h <= 0) bad();
         glutReshapeWindow(want_w, want_h);
         pump(std::chrono::milliseconds(3000), reshaped);
         if (!reshaped()) resize(want_w, want_h);
-        take_warps();
+        take_echo();
     } else if (cmd == "png") {
         std::string path;
         if (!(in >> path)) bad();
@@ -248,7 +260,7 @@ void run_script() {
     // Wait for the window to come up and take its first size, as the game would.
     pump(std::chrono::milliseconds(5000), reshaped);
     if (!reshaped()) die("the window did not come up");
-    take_warps();
+    take_echo();
     std::ifstream f(script_path);
     if (!f) die("cannot open " + script_path);
     std::string line;
