@@ -100,8 +100,12 @@ void poll_watch() {
         XNextEvent(watch, &ev);
         switch (ev.type) {
         case DestroyNotify:
-            // Destroyed by another client: end as when the window is closed.
-            if (ev.xdestroywindow.window == game_window) std::exit(0);
+            // Destroyed by another client: end as when the window is closed. Whatever still
+            // names the window on the way out fails harmlessly.
+            if (ev.xdestroywindow.window == game_window) {
+                XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+                std::exit(0);
+            }
             break;
         case ConfigureNotify:
         case ReparentNotify:
