@@ -1,5 +1,6 @@
 // Window, cursor and title-text services on X11 under freeglut.
 #include "platform/platform.h"
+#include "platform/motion.h"
 
 #include <GL/freeglut.h>
 #include <GL/glx.h>
@@ -11,6 +12,7 @@
 #include FT_FREETYPE_H
 #include <iconv.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -23,7 +25,207 @@ Display *display() {
     return glXGetCurrentDisplay();
 }
 
+// What is known of the game window without asking the server: its outer rectangle and its
+// client area on the screen, both refreshed when the window is moved, resized or reparented.
+Window game_window = 0;
+bool geometry_valid = false;
+plat_rect frame_rect{0, 0, 0, 0};
+int client_x = 0, client_y = 0, client_w = 0, client_h = 0;
+
+// A second connection that only watches the game window, so freeglut's own event handling
+// stays as it is: moves and resizes, focus, and the window being destroyed.
+Display *watch = nullptr;
+bool focused = true;
+bool confine_wanted = false, grabbed = false;
+bool recorded_confined = false;
+
+motion_merge merge;
+void (*game_motion)(int, int) = nullptr;
+// The pointer position the game last saw, on the screen, and whether a warp is made now
+// in answer to it.
+bool seen = false, answering = false;
+int seen_x = 0, seen_y = 0;
+unsigned long warp_serial = 0;
+
+Window window_of() {
+    return game_window ? game_window : static_cast<Window>(glXGetCurrentDrawable());
+}
+
+void refresh_geometry(Display *d, Window w) {
+    geometry_valid = true;
+    // The outer rectangle is the top-level ancestor's (the frame, when a window manager runs).
+    Window cur = w, root = 0, parent = 0, *children = nullptr;
+    unsigned int n = 0;
+    for (;;) {
+        if (!XQueryTree(d, cur, &root, &parent, &children, &n)) break;
+        if (children) XFree(children);
+        if (parent == root || parent == 0) break;
+        cur = parent;
+    }
+    Window dummy;
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0, border = 0, depth = 0;
+    XGetGeometry(d, cur, &dummy, &x, &y, &width, &height, &border, &depth);
+    XTranslateCoordinates(d, cur, root, 0, 0, &x, &y, &dummy);
+    frame_rect.left = x - static_cast<int>(border);
+    frame_rect.top = y - static_cast<int>(border);
+    frame_rect.right = x + static_cast<int>(width + border);
+    frame_rect.bottom = y + static_cast<int>(height + border);
+    XGetGeometry(d, w, &dummy, &x, &y, &width, &height, &border, &depth);
+    client_w = static_cast<int>(width);
+    client_h = static_cast<int>(height);
+    XTranslateCoordinates(d, w, root, 0, 0, &client_x, &client_y, &dummy);
+}
+
+void update_grab() {
+    Display *d = display();
+    const bool want = confine_wanted && focused;
+    if (!d || want == grabbed) return;
+    if (want) {
+        const Window w = window_of();
+        const unsigned mask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+        grabbed = XGrabPointer(d, w, True, mask, GrabModeAsync, GrabModeAsync, w, None,
+                               CurrentTime) == GrabSuccess;
+    } else {
+        XUngrabPointer(d, CurrentTime);
+        XFlush(d);
+        grabbed = false;
+    }
+}
+
+void poll_watch() {
+    if (!watch) return;
+    while (XPending(watch)) {
+        XEvent ev;
+        XNextEvent(watch, &ev);
+        switch (ev.type) {
+        case DestroyNotify:
+            // Destroyed by another client: end as when the window is closed. Whatever still
+            // names the window on the way out fails harmlessly.
+            if (ev.xdestroywindow.window == game_window) {
+                XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+                std::exit(0);
+            }
+            break;
+        case ConfigureNotify:
+        case ReparentNotify:
+        case MapNotify:
+            geometry_valid = false;
+            break;
+        case FocusIn:
+        case FocusOut:
+            if (ev.xfocus.detail == NotifyInferior) break;
+            focused = ev.type == FocusIn;
+            update_grab();
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void watch_timer(int) {
+    poll_watch();
+    glutTimerFunc(100, watch_timer, 0);
+}
+
+// The game gets a position: remember it on the screen, for a warp made in answer.
+void to_game(int x, int y) {
+    seen = true;
+    seen_x = x + client_x;
+    seen_y = y + client_y;
+    if (game_motion) game_motion(x, y);
+}
+
+// Motion events of the window queued before its next button event: the pointer's position
+// stands for them. A button event keeps its place after the motion that came before it.
+struct motion_scan {
+    Window w;
+    bool blocked;
+    XEvent button;
+};
+Bool queued_motion(Display *, XEvent *e, XPointer arg) {
+    auto *s = reinterpret_cast<motion_scan *>(arg);
+    if (s->blocked || e->xany.window != s->w) return False;
+    if (e->type == ButtonPress || e->type == ButtonRelease) {
+        s->blocked = true;
+        s->button = *e;
+        return False;
+    }
+    return e->type == MotionNotify;
+}
+
+void passive_motion(int, int) {
+    Display *d = display();
+    if (recording || !d) return; // the script moves the pointer
+    poll_watch();
+    const Window w = window_of();
+    motion_scan scan{w, false, {}};
+    XEvent dropped;
+    while (XCheckIfEvent(d, &dropped, queued_motion, reinterpret_cast<XPointer>(&scan)))
+        scan.blocked = false;
+    int x, y, root_x, root_y;
+    if (scan.blocked) {
+        // A press before the last warp: its motion is still to come after the echo.
+        if (merge.echo_pending() && scan.button.xbutton.serial < warp_serial) return;
+        x = scan.button.xbutton.x;
+        y = scan.button.xbutton.y;
+        root_x = scan.button.xbutton.x_root;
+        root_y = scan.button.xbutton.y_root;
+    } else {
+        Window root, child;
+        unsigned int mask;
+        if (!XQueryPointer(d, w, &root, &child, &root_x, &root_y, &x, &y, &mask)) return;
+    }
+    if (!geometry_valid) refresh_geometry(d, w);
+    if (root_x - x != client_x || root_y - y != client_y) {
+        // Moved without our hearing of it yet.
+        geometry_valid = false;
+        client_x = root_x - x;
+        client_y = root_y - y;
+    }
+    answering = true;
+    merge.pointer_at(x, y);
+    answering = false;
+}
+
 } // namespace
+
+void plat_passive_motion(void (*handler)(int x, int y)) {
+    game_motion = handler;
+    merge.set_handler(to_game);
+    glutPassiveMotionFunc(passive_motion);
+}
+
+void plat_motion_event(int32_t x, int32_t y, bool always) {
+    merge.pointer_at(x, y, always);
+}
+
+void plat_watch_window(plat_window w) {
+    game_window = static_cast<Window>(w);
+    Display *d = display();
+    if (recording || !d || !w || watch) return;
+    watch = XOpenDisplay(DisplayString(d));
+    if (!watch) return;
+    XSelectInput(watch, game_window, StructureNotifyMask | FocusChangeMask);
+    XFlush(watch);
+    Window f;
+    int revert;
+    XGetInputFocus(d, &f, &revert);
+    focused = f == game_window || f == PointerRoot;
+    glutTimerFunc(100, watch_timer, 0);
+}
+
+void plat_confine_pointer(plat_window, bool on) {
+    if (recording) {
+        if (on != recorded_confined) recorded.push_back({on ? "confine" : "free", 0, 0});
+        recorded_confined = on;
+        return;
+    }
+    confine_wanted = on;
+    poll_watch();
+    update_grab();
+}
 
 void plat_set_recording(bool on) {
     recording = on;
@@ -78,36 +280,39 @@ plat_rect plat_window_rect(plat_window w) {
         return r;
     }
     if (!d || !w) return r;
-    // The outer rectangle is the top-level ancestor's (the frame, when a window manager runs).
-    Window cur = w, root = 0, parent = 0, *children = nullptr;
-    unsigned int n = 0;
-    for (;;) {
-        if (!XQueryTree(d, cur, &root, &parent, &children, &n)) break;
-        if (children) XFree(children);
-        if (parent == root || parent == 0) break;
-        cur = parent;
-    }
-    Window dummy;
-    int x = 0, y = 0;
-    unsigned int width = 0, height = 0, border = 0, depth = 0;
-    XGetGeometry(d, cur, &dummy, &x, &y, &width, &height, &border, &depth);
-    XTranslateCoordinates(d, cur, root, 0, 0, &x, &y, &dummy);
-    r.left = x - static_cast<int>(border);
-    r.top = y - static_cast<int>(border);
-    r.right = x + static_cast<int>(width + border);
-    r.bottom = y + static_cast<int>(height + border);
-    return r;
+    poll_watch();
+    if (!geometry_valid || static_cast<Window>(w) != window_of())
+        refresh_geometry(d, static_cast<Window>(w));
+    return frame_rect;
 }
 
 void plat_warp_cursor(int32_t x, int32_t y) {
     if (recording) {
         recorded.push_back({"warp", x, y});
+        merge.warped(x - 1, y - 1);
         return;
     }
     Display *d = display();
     if (!d) return;
-    XWarpPointer(d, None, DefaultRootWindow(d), 0, 0, 0, 0, x, y);
+    const Window w = window_of();
+    if (!geometry_valid && w) refresh_geometry(d, w);
+    warp_serial = NextRequest(d);
+    if (answering && seen) {
+        // Relative to the point just handled, so motion the game has not seen yet is kept.
+        XWarpPointer(d, None, None, 0, 0, 0, 0, x - seen_x, y - seen_y);
+    } else {
+        XWarpPointer(d, None, DefaultRootWindow(d), 0, 0, 0, 0, x, y);
+    }
     XFlush(d);
+    // Where the pointer lands: the screen holds it, and the window while it is confined.
+    auto clamp = [](int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; };
+    int lx = clamp(x, 0, DisplayWidth(d, DefaultScreen(d)) - 1);
+    int ly = clamp(y, 0, DisplayHeight(d, DefaultScreen(d)) - 1);
+    if (grabbed) {
+        lx = clamp(lx, client_x, client_x + client_w - 1);
+        ly = clamp(ly, client_y, client_y + client_h - 1);
+    }
+    merge.warped(lx - client_x, ly - client_y);
 }
 
 void plat_hide_cursor() {

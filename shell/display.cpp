@@ -77,6 +77,8 @@ void display() {
         plat_title_text(hWnd, static_cast<int32_t>(gw * 0.2857142857142857), gh / 6, title,
                         static_cast<int32_t>(std::strlen(title)));
     }
+    // While a game is played the pointer stays in the window, where panning can see it.
+    plat_confine_pointer(hWnd, gs.status != -1 && gs.gameover == 0);
 }
 
 void scene() {

@@ -88,8 +88,10 @@ int tarmik_main(int argc, char **argv) {
     glutReshapeFunc(demo_resize);
     glutKeyboardFunc(demo_keyboard);
     glutMouseFunc(demo_mouse);
-    glutPassiveMotionFunc(demo_mousemove);
+    // Queued motion merged by the platform, as the game's motion handler expects it.
+    plat_passive_motion(demo_mousemove);
     hWnd = plat_find_window();
+    plat_watch_window(hWnd);
     // The window manager reads its title as UTF-8.
     plat_set_title(hWnd, u8"ＴＡＲＭＩＫ");
     // The desktop matches the window to its menu entry and icon by this class.

@@ -1,4 +1,5 @@
-# The game window: title, size, the lit checkerboard and the title line, then q ends with 0.
+# The game window: title, size, the lit checkerboard and the title line, then q ends with 0;
+# a window destroyed by another program ends it with 0 too.
 . "$(dirname "$0")/e2elib.sh"
 start_game $'1\n'
 sleep 1.5
@@ -21,4 +22,11 @@ xdotool windowfocus --sync "$WIN"; xdotool key q
 st=$(wait_status)
 GAME_PID=
 [ "$st" = 0 ] || fail "q ended with $st"
+# The window destroyed by another program ends the game as closing it does.
+start_game $'1\n'
+sleep 1
+xdotool windowclose "$WIN"
+st=$(wait_status)
+[ "$st" = 0 ] || fail "the destroyed window left the game with $st"
+GAME_PID=
 echo "window test passed"

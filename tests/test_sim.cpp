@@ -209,6 +209,26 @@ TEST(SimFlow, QAndEscEndWithStatusZeroAndPanningFollowsTheMouse) {
     EXPECT_EQ(two.status, 255);
 }
 
+TEST(SimFlow, QueuedMotionPansAsFarAsThePointerTravelled) {
+    std::string up = "burst";
+    for (int i = 0; i < 40; ++i)
+        up += " 0 -3";
+    run r = sim("burst", "1\nmato 1 -13 0 -17 0.5 0.5 0.5 0 0 0 0 0 0 10 0 0\n",
+                "key s\nframe\nmove 0 0\n" + up + "\nstate\nburst 10 10 -140 -60\nstate\nclick\n" +
+                    "tick 3\nstate\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(state(r, 0)["ply.x"], "0");
+    EXPECT_EQ(state(r, 0)["ply.z"], "12");
+    auto s = state(r, 1);
+    EXPECT_EQ(s["ply.x"], "13");
+    EXPECT_EQ(s["ply.z"], "17");
+    // The echo has been taken: the next motion is measured from the warp point.
+    EXPECT_EQ(s["moveon"], "0");
+    EXPECT_EQ(s["xo"], "250");
+    EXPECT_EQ(s["yo"], "250");
+    EXPECT_EQ(state(r, 2)["shothitg"], "1");
+}
+
 TEST(SimDriver, TheSameScriptGivesTheSameBytesStateAndFrames) {
     const std::string script = "frame\npng a.png\nkey s\ntick 40\nmove 20 10\nmove 0 0\nclick\n"
                                "tick 12\nstate\nobjects\npng b.png\n";

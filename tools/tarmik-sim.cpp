@@ -6,6 +6,8 @@
 //   key C | key esc    the keyboard callback
 //   click [left|middle|right] [down|up]
 //   move DX DY         the player moves the mouse; the warp's echo follows as X delivers it
+//   burst DX DY [DX DY ...]  moves made back to back, queued before the game sees any of
+//                      them or the echoes of its warps (as a fast mouse gives them)
 //   motion X Y         the motion callback alone, at window point X Y (no echo added)
 //   resize W H         the window is resized to W x H (the reshape callback)
 //   reshape W H        the reshape callback alone
@@ -64,6 +66,11 @@ bool take_warps() {
         warped = true;
     }
     return warped;
+}
+
+// The motion event of the game's own warp comes back at the warped point.
+void take_echo() {
+    if (take_warps()) plat_motion_event(cursor_x - client_left, cursor_y - client_top, false);
 }
 
 void pump(const std::chrono::milliseconds &limit, bool (*done)()) {
@@ -153,20 +160,25 @@ void run_command(const std::string &line, int lineno) {
     auto bad = [&]() {
         die(script_path + ":" + std::to_string(lineno) + ": cannot read: " + line);
     };
-    if (cmd == "move") {
-        int dx, dy;
-        if (!(in >> dx >> dy)) bad();
-        cursor_x += dx;
-        cursor_y += dy;
-        mousemove(cursor_x - client_left, cursor_y - client_top);
-        // The warp's own motion event comes back at the warped point.
-        if (take_warps()) mousemove(cursor_x - client_left, cursor_y - client_top);
+    if (cmd == "move" || cmd == "burst") {
+        std::vector<int> d;
+        for (int v; in >> v;)
+            d.push_back(v);
+        if (!in.eof() || d.empty() || d.size() % 2 || (cmd == "move" && d.size() != 2)) bad();
+        for (size_t i = 0; i < d.size(); i += 2) {
+            cursor_x += d[i];
+            cursor_y += d[i + 1];
+        }
+        // The first queued event finds the pointer at the end of its travel; the platform
+        // merges the rest into it. A single move reaches the game even without travel.
+        plat_motion_event(cursor_x - client_left, cursor_y - client_top, cmd == "move");
+        take_echo();
     } else if (cmd == "resize") {
         if (!(in >> want_w >> want_h) || want_w <= 0 || want_h <= 0) bad();
         glutReshapeWindow(want_w, want_h);
         pump(std::chrono::milliseconds(3000), reshaped);
         if (!reshaped()) resize(want_w, want_h);
-        take_warps();
+        take_echo();
     } else if (cmd == "png") {
         std::string path;
         if (!(in >> path)) bad();
@@ -243,7 +255,11 @@ void run_script() {
     // brings its own reshape.
     pump(std::chrono::milliseconds(5000), script.is_demo ? window_up : reshaped);
     if (!(script.is_demo ? window_up() : reshaped())) die("the window did not come up");
-    take_warps();
+    // A demo holds the echoes it got; a script gets the one of the first reshape's warp.
+    if (script.is_demo)
+        take_warps();
+    else
+        take_echo();
     if (!follow_path.empty()) return follow();
     int lineno = 0;
     for (std::string line : script.lines) {

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "platform/web/web.h"
 
+#include <GL/freeglut.h>
 #include <emscripten.h>
 #include <sys/stat.h>
 
@@ -28,6 +29,7 @@ EM_JS(void, js_resize_canvas, (int w, int h), { tarmik.resizeCanvas(w, h); });
 EM_JS(void, js_frame_shown, (), { tarmik.frameShown(); });
 EM_JS(void, js_clear_overlay, (), { tarmik.clearOverlay(); });
 EM_JS(void, js_hide_pointer, (int hide), { tarmik.hidePointer(!!hide); });
+EM_JS(void, js_confine_pointer, (int on), { tarmik.confinePointer(!!on); });
 EM_JS(void, js_fatal, (const char *what), { tarmik.fatal(UTF8ToString(what)); });
 EM_JS(void, js_set_title, (const char *utf8), { document.title = UTF8ToString(utf8); });
 EM_JS(void, js_title_text, (int x, int y, const char *sjis, int len), {
@@ -145,6 +147,28 @@ void plat_warp_cursor(int32_t x, int32_t y) {
         return;
     }
     web_warp_pointer(x, y);
+}
+
+// Motion comes from Pointer Lock as relative steps, and each warp's echo is given right after
+// the callback that warped: nothing queues up behind a warp here.
+void plat_passive_motion(void (*handler)(int x, int y)) {
+    glutPassiveMotionFunc(handler);
+}
+
+// The canvas lives as long as the page.
+void plat_watch_window(plat_window) {}
+
+// While a game is played the pointer is locked to the canvas; the page asks for the lock on
+// the player's gesture if the browser refused it here.
+void plat_confine_pointer(plat_window, bool on) {
+    static int confined = -1;
+    if (on == (confined == 1)) return;
+    confined = on ? 1 : 0;
+    if (recording) {
+        recorded.push_back({on ? "confine" : "free", 0, 0});
+        return;
+    }
+    js_confine_pointer(on ? 1 : 0);
 }
 
 void plat_hide_cursor() {

@@ -117,6 +117,10 @@ async function main() {
         await page.waitForFunction((c) => tarmik.clockNow >= c, { timeout: 120000 }, clock);
       } else if (s[0] === 'png') {
         await idle();
+        if (s[1] === 'result') {
+          const locked = await page.evaluate(() => document.pointerLockElement !== null);
+          check(!locked, 'the pointer is free once the game is over');
+        }
         const data = await page.evaluate(() => tarmik.snapshot());
         frames[s[1]] = data;
         fs.writeFileSync(path.join(outDir, 'page-' + s[1] + '.png'), Buffer.from(data.split(',')[1], 'base64'));

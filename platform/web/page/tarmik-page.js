@@ -179,8 +179,11 @@
   };
   t.hidePointer = (hide) => {
     canvas.style.cursor = hide ? 'none' : '';
-    t.wantLock = hide;
-    if (hide) lock();
+  };
+  // Locked while a game is played, free on the title screen and once the game is over.
+  t.confinePointer = (on) => {
+    t.wantLock = on;
+    if (on) lock();
     else if (locked()) document.exitPointerLock();
   };
   t.frameShown = () => {
