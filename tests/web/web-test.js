@@ -82,7 +82,7 @@ function desktopDemos() {
   const played = lines.slice(0, lines.findIndex((l) => l.startsWith('expect ')));
   // The state after every tick line, in one run.
   const states = run('states.demo', played.map((l) => (l.startsWith('tick') ? l + '\nstate' : l)).join('\n') + '\n')
-    .error.split(/^rank=.*\n/m).slice(1).map((b) => b.split('\n').filter((l) => /^[a-z.]+=/.test(l)));
+    .error.split(/^rank=.*\n/m).slice(1).map((b) => b.split('\n').filter((l) => /^[a-z._]+=/.test(l)));
   let cut = 0, k = 0, ticks = 0, state = null;
   while (!state && cut < played.length) {
     const w = played[cut++].split(' ');
