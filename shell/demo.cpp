@@ -258,7 +258,8 @@ std::vector<std::pair<std::string, std::string>> demo_state() {
     i("buttai_set", static_cast<long>(buttai_set.size()));
     i("tama_set", static_cast<long>(tama_set.size()));
     i("building_set", static_cast<long>(building_set.size()));
-    i("rand", static_cast<long>(game_rand_state()));
+    // Unsigned and whole: long has 32 bits on 32-bit targets.
+    s.emplace_back("rand", std::to_string(game_rand_state()));
     return s;
 }
 

@@ -33,4 +33,4 @@ for _ in $(seq 1 50); do
 done
 cd "$root/tests/web"
 node web-test.js "http://127.0.0.1:$port/index.html" "$BUILD_DIR/tools/tarmik-sim" "$GAME_DIR" \
-  "$BUILD_DIR/e2e-shots/web"
+  "$BUILD_DIR/e2e-shots/web" "$root/build-web"

@@ -154,6 +154,13 @@ void run_timers() {
 
 bool context_ready = false;
 
+void one_round() {
+    if (reshape_pending) do_reshape();
+    dispatch_input();
+    run_timers();
+    show_frame();
+}
+
 } // namespace
 
 bool web_prepare_canvas() {
@@ -275,17 +282,17 @@ int glutGet(GLenum query) {
     }
 }
 
+// A loop of the game's own (a demo's playback) calls this between its steps: the page's
+// input comes and its frames show only while the browser has its turn, so it gets one here.
 void glutMainLoopEvent() {
-    if (reshape_pending) do_reshape();
-    dispatch_input();
-    run_timers();
-    show_frame();
+    one_round();
+    emscripten_sleep(0);
 }
 
 void glutMainLoop() {
     after_callback();
     for (;;) {
-        glutMainLoopEvent();
+        one_round();
         double wait = 10;
         auto it = next_timer();
         if (!web_manual_clock() && it != timers.end()) {

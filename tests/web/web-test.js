@@ -1,19 +1,21 @@
 // The game in headless Chromium against the same game on the desktop.
-// node web-test.js URL SIM GAME_DIR OUT_DIR
+// node web-test.js URL SIM GAME_DIR OUT_DIR WEB_DIR
 //   URL: the served build-web/; SIM: tarmik-sim; GAME_DIR: the desktop game folder (copied);
-//   OUT_DIR: where the frames and figures go. Needs DISPLAY for tarmik-sim.
+//   OUT_DIR: where the frames and figures go; WEB_DIR: the served folder (demos go there).
+//   Needs DISPLAY for tarmik-sim.
 // One game is played twice from the same steps: by tarmik-sim on the desktop and through real
 // input in the page (keys, pointer-locked motion, clicks), the page's clock stepped tick by tick.
 // Both must give the same console bytes and ranking file; a frame of each is compared pixel by
-// pixel; then the page is reloaded and must still list the result.
+// pixel; then the page is reloaded and must still list the result. Last, a game recorded on
+// the desktop plays back in the page (?demo=) with the desktop's console bytes and result.
 'use strict';
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { execFileSync } = require('child_process');
+const { execFileSync, spawnSync } = require('child_process');
 const puppeteer = require('puppeteer-core');
 
-const [url, sim, gameDir, outDir] = process.argv.slice(2);
+const [url, sim, gameDir, outDir, webDir] = process.argv.slice(2);
 fs.mkdirSync(outDir, { recursive: true });
 let failed = 0;
 function check(ok, what) {
@@ -62,8 +64,94 @@ function desktop() {
   return { console: out, ranking };
 }
 
+// A game recorded on the desktop, cut where the state's generator field first needs all 32
+// bits unsigned (after the first moving figures, half a minute in), and closed as a recording
+// closes: the state tarmik-sim reaches there as the expect line, then q. And a demo whose
+// expect line is wrong.
+function desktopDemos() {
+  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'tarmik-demo-'));
+  execFileSync('cp', ['-r', gameDir, path.join(work, 'game')]);
+  const game = path.join(work, 'game');
+  fs.rmSync(path.join(game, 'ranking.dat'), { force: true });
+  const run = (name, text) => {
+    fs.writeFileSync(path.join(game, name), text);
+    const r = spawnSync(sim, [name], { cwd: game, env: { ...process.env, SDL_AUDIODRIVER: 'dummy' } });
+    return { status: r.status, console: r.stdout, error: r.stderr.toString() };
+  };
+  const lines = fs.readFileSync(path.join(gameDir, 'tarmik.demo'), 'latin1').split('\n');
+  const played = lines.slice(0, lines.findIndex((l) => l.startsWith('expect ')));
+  // The state after every tick line, in one run.
+  const states = run('states.demo', played.map((l) => (l.startsWith('tick') ? l + '\nstate' : l)).join('\n') + '\n')
+    .error.split(/^rank=.*\n/m).slice(1).map((b) => b.split('\n').filter((l) => /^[a-z._]+=/.test(l)));
+  let cut = 0, k = 0, ticks = 0, state = null;
+  while (!state && cut < played.length) {
+    const w = played[cut++].split(' ');
+    if (w[0] !== 'tick') continue;
+    ticks += w.length > 1 ? Number(w[1]) : 1;
+    const st = states[k++];
+    if (Number(st.find((l) => l.startsWith('rand=')).slice(5)) >= 2 ** 31) state = st;
+  }
+  const demo = lines.slice(0, cut).join('\n') + '\nexpect ' + state.join(' ') + '\nkey q 250 250\n';
+  const bad = lines.slice(0, lines.findIndex((l) => l.startsWith('key s'))).join('\n') + '\nexpect started=1\n';
+  const want = { demo, bad, good: run('good.demo', demo), wrong: run('bad.demo', bad), ticks };
+  fs.rmSync(work, { recursive: true, force: true });
+  return want;
+}
+
+async function playDemo(browser, name, text) {
+  fs.writeFileSync(path.join(webDir, name), text);
+  const context = await browser.createBrowserContext(); // an empty ranking
+  try {
+    const page = await context.newPage();
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(e.message));
+    const start = Date.now();
+    await page.goto(url + '?demo=' + name);
+    // The page keeps running while the demo plays: the panel grows step by step.
+    const seen = new Set();
+    for (let waited = 0; ; waited += 250) {
+      const now = await page.evaluate(() => (window.tarmik ? [tarmik.exitStatus, tarmik.consoleBytes.length] : [null, 0]));
+      if (now[0] !== null) break;
+      seen.add(now[1]);
+      if (waited > 120000) throw new Error(name + ' did not end');
+      await new Promise((ok) => setTimeout(ok, 250));
+    }
+    const got = await page.evaluate(() => ({
+      status: tarmik.exitStatus, console: tarmik.consoleBytes, error: tarmik.errorText, panel: document.getElementById('console').textContent,
+    }));
+    return { ...got, console: Buffer.from(got.console), seconds: (Date.now() - start) / 1000, errors, steps: seen.size };
+  } finally {
+    await context.close();
+    fs.rmSync(path.join(webDir, name), { force: true });
+  }
+}
+
+async function demoCheck(browser, want) {
+  const good = await playDemo(browser, 'e2e-good.demo', want.demo);
+  console.log(`demo: ${want.ticks} ticks played back in the page in ${good.seconds.toFixed(1)} s`);
+  check(good.steps >= 10, `the panel shows the demo as it plays (${good.steps} different lengths seen)`);
+  check(want.good.status === 0 && good.status === 0 && good.error === '',
+    `a desktop demo plays back in the page to its expect line and q (status ${good.status}${good.error ? ': ' + good.error.trim() : ''})`);
+  check(good.console.length > 0 && good.console.equals(want.good.console) && good.console.toString('latin1').includes(iconvSjis('ステージクリア')),
+    `the demo's console bytes equal tarmik-sim's (${good.console.length} and ${want.good.console.length} bytes)`);
+  if (!good.console.equals(want.good.console)) {
+    fs.writeFileSync(path.join(outDir, 'page-demo-console.txt'), good.console);
+    fs.writeFileSync(path.join(outDir, 'desktop-demo-console.txt'), want.good.console);
+  }
+  const bad = await playDemo(browser, 'e2e-bad.demo', want.bad);
+  check(want.wrong.status === 1 && bad.status === 1 && bad.error.includes('played back differently: started=0') &&
+    bad.panel.includes('played back differently') && bad.panel.includes('終了コード 1'),
+  `a demo that plays back differently ends with status 1, and the panel says where (${bad.error.trim()})`);
+  check(good.errors.length + bad.errors.length === 0, 'no script errors in the demos');
+}
+
+function iconvSjis(text) {
+  return execFileSync('iconv', ['-f', 'UTF-8', '-t', 'CP932'], { input: text }).toString('latin1');
+}
+
 async function main() {
   const want = desktop();
+  const demos = desktopDemos();
   const browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
     headless: 'new',
@@ -199,6 +287,7 @@ async function main() {
     const ended = await page.waitForFunction(() => tarmik.exitStatus === 0, { timeout: 10000 }).then(() => true, () => false);
     check(ended, 'q ends the game with status 0');
     check(errors.length === 0, 'no script errors' + (errors.length ? ': ' + errors.join('; ') : ''));
+    await demoCheck(browser, demos);
   } finally {
     await browser.close();
   }

@@ -21,6 +21,7 @@
     firstFrameMs: null,
     promptMs: null,
     consoleBytes: [],
+    errorText: '',
     exitStatus: null,
     windowOpen: false,
     wantLock: false,
@@ -58,6 +59,8 @@
       answer.focus();
     }
   }
+  // Standard error goes to the panel too, as it would to the terminal: a demo that plays
+  // back differently says where before the game ends with status 1.
   let errLine = [];
   function stderr(byte) {
     if (byte === null || byte === undefined) return;
@@ -65,8 +68,11 @@
       errLine.push(byte & 255);
       return;
     }
-    console.warn(sjis.decode(new Uint8Array(errLine)));
+    const text = sjis.decode(new Uint8Array(errLine));
     errLine = [];
+    t.errorText += text + '\n';
+    console.warn(text);
+    show(text + '\n', 'notice');
   }
   // The console's text as it arrived, decoded.
   t.consoleText = () => sjis.decode(new Uint8Array(t.consoleBytes));
