@@ -124,6 +124,19 @@ void poll_watch() {
     }
 }
 
+// The drawing of a frame can meet the destroyed window before the watch hears of it: that
+// error, too, means the window is gone. Any other error goes where it went before.
+XErrorHandler earlier_handler = nullptr;
+int window_gone_or_error(Display *d, XErrorEvent *e) {
+    const bool about_window = e->resourceid == game_window && game_window != 0;
+    if (about_window && (e->error_code == BadWindow || e->error_code == BadDrawable ||
+                         e->error_code >= FirstExtensionError)) {
+        XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+        std::exit(0);
+    }
+    return earlier_handler ? earlier_handler(d, e) : 0;
+}
+
 void watch_timer(int) {
     poll_watch();
     glutTimerFunc(100, watch_timer, 0);
@@ -207,6 +220,7 @@ void plat_watch_window(plat_window w) {
     if (recording || !d || !w || watch) return;
     watch = XOpenDisplay(DisplayString(d));
     if (!watch) return;
+    earlier_handler = XSetErrorHandler(window_gone_or_error);
     XSelectInput(watch, game_window, StructureNotifyMask | FocusChangeMask);
     XFlush(watch);
     Window f;

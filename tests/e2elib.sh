@@ -28,7 +28,8 @@ start_game() {
    echo $! > "$WORK/pid"; wait $!; echo $? > "$WORK/status") &
   GAME_PID=$!
   WIN=
-  for _ in $(seq 1 100); do
+  # A loaded machine (CI, a build alongside) may take a while to bring the window up.
+  for _ in $(seq 1 300); do
     WIN=$(xdotool search --name 'ＴＡＲＭＩＫ' 2>/dev/null | head -n 1 || true)
     [ -n "$WIN" ] && break
     sleep 0.1
@@ -38,7 +39,7 @@ start_game() {
 
 # wait_status: waits for the game to end and prints its status.
 wait_status() {
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     [ -f "$WORK/status" ] && { cat "$WORK/status"; return; }
     sleep 0.1
   done
