@@ -272,17 +272,24 @@ bool demo_read(const std::string &path, bool must_be_demo, demo_script &out, std
         return false;
     }
     out = demo_script{};
-    for (std::string l; std::getline(f, l);)
-        out.lines.push_back(l);
-    if (!out.lines.empty() && out.lines[0].rfind(header_word, 0) == 0) {
-        std::istringstream h(out.lines[0].substr(header_word.size()));
-        int format = 0;
-        if (!(h >> format) || format != demo_format) {
-            error = path + ": a demo of another format; this tarmik plays format " +
-                    std::to_string(demo_format);
-            return false;
+    bool first = true;
+    for (std::string l; std::getline(f, l);) {
+        if (first && l.rfind(header_word, 0) == 0) {
+            std::istringstream h(l.substr(header_word.size()));
+            int format = 0;
+            if (!(h >> format) || format != demo_format) {
+                error = path + ": a demo of another format; this tarmik plays format " +
+                        std::to_string(demo_format);
+                return false;
+            }
+            out.is_demo = true;
         }
-        out.is_demo = true;
+        first = false;
+        std::istringstream in(l.substr(0, l.find('#')));
+        std::string cmd, word;
+        if (in >> cmd >> word && cmd == "menu") out.menu_words += word + "\n";
+        if (out.is_demo) out.lines.push_back(l);
+        if (must_be_demo && !out.is_demo) break;
     }
     if (must_be_demo && !out.is_demo) {
         error = path + ": not a tarmik demo";
@@ -293,12 +300,7 @@ bool demo_read(const std::string &path, bool must_be_demo, demo_script &out, std
 
 void demo_feed_menu(const demo_script &s) {
     static std::istringstream answers;
-    std::string words;
-    for (const auto &line : s.lines) {
-        std::istringstream in(line.substr(0, line.find('#')));
-        std::string cmd, word;
-        if (in >> cmd >> word && cmd == "menu") words += word + "\n";
-    }
+    const std::string &words = s.menu_words;
     if (words.empty() && !s.is_demo) return;
     options.play = words.empty();
     answers.str(words);

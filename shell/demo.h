@@ -38,10 +38,12 @@ void demo_menu_word(const std::string &word);
 // The game's state as NAME=VALUE pairs (what `expect` compares, and the driver's `state`).
 std::vector<std::pair<std::string, std::string>> demo_state();
 
-// A script read whole: its lines, whether it is a demo, and its menu answers.
+// A script as read: a demo's lines (a plain script is streamed by its player, so that its
+// length costs no memory), whether it is a demo, and its menu answers.
 struct demo_script {
     std::vector<std::string> lines;
     bool is_demo = false;
+    std::string menu_words; // each answer followed by a line feed
 };
 // Reads a script. A file whose first line names another demo format fails with a one-line
 // message in error; so does any file that is not a demo when must_be_demo holds.

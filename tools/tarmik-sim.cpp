@@ -65,6 +65,9 @@ bool take_warps() {
         cursor_y = ev[warps_seen].y;
         warped = true;
     }
+    // What has been followed is not needed again; a long script would only pile it up.
+    ev.clear();
+    warps_seen = 0;
     return warped;
 }
 
@@ -262,12 +265,21 @@ void run_script() {
         take_echo();
     if (!follow_path.empty()) return follow();
     int lineno = 0;
-    for (std::string line : script.lines) {
+    auto run_line = [&lineno](std::string line) {
         ++lineno;
         const auto hash = line.find('#');
         if (hash != std::string::npos) line.erase(hash);
         run_command(line, lineno);
+    };
+    if (script.is_demo) {
+        for (const std::string &line : script.lines)
+            run_line(line);
+        return;
     }
+    // A plain script is read as it plays: an hour of play costs no more than a minute.
+    std::ifstream f(script_path);
+    for (std::string line; std::getline(f, line);)
+        run_line(line);
 }
 
 void no_timer() {}
