@@ -1,7 +1,5 @@
 #include "bench.h"
 
-#include <GL/freeglut.h>
-
 #include "flow/gamestate.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -31,18 +29,16 @@ void game_window() {
     int argc = 1;
     char name[] = "tarmik-bench";
     char *argv[] = {name, nullptr};
-    glutInitWindowPosition(1, 1);
-    glutInitWindowSize(500, 500);
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutCreateWindow("tarmik-bench");
-    glutDisplayFunc([] {});
+    const plat_window_spec spec{1, 1, 500, 500, "tarmik-bench", "tarmik-bench", "Tarmik"};
+    plat_callbacks cb{};
+    cb.display = [] {};
+    plat_open_window(argc, argv, spec, cb);
     // The pointer is not the benchmark's to move.
     plat_set_recording(true);
     init();
     resize(500, 500);
     for (int i = 0; i < 10; ++i)
-        glutMainLoopEvent();
+        plat_pump_events();
 }
 
 void game_in_play() {

@@ -35,9 +35,11 @@ class gamestate {
     void syokinormal();
     void timer();
     void next();
-    void viewtitle();
-    void scoredisplay();
-    void scoredisplay2();
+    // The window texts, for a w x h window. They only draw: the result they show was filled by
+    // fill_result in the frame's rules.
+    void viewtitle(int32_t w, int32_t h);
+    void scoredisplay(int32_t w, int32_t h);
+    void scoredisplay2(int32_t w, int32_t h);
 
     // The stage file has no stage left after a clear: the game is over as when time runs out.
     void ending();

@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "flow/gamestate.h"
-#include "shell/shell.h"
 #include "world/buttai.h"
 
 namespace {
@@ -110,15 +109,15 @@ std::vector<hud_line> gamestate::result_lines(int32_t w, int32_t h) const {
     return lines;
 }
 
-void gamestate::viewtitle() {
-    draw(font, title_lines(gw, gh));
+void gamestate::viewtitle(int32_t w, int32_t h) {
+    draw(font, title_lines(w, h));
 }
 
-void gamestate::scoredisplay() {
-    if (gameover == 1) fill_result();
-    draw(font, hud_lines(gw, gh));
+// The result was filled by the frame's rules before drawing began (fill_result).
+void gamestate::scoredisplay(int32_t w, int32_t h) {
+    draw(font, hud_lines(w, h));
 }
 
-void gamestate::scoredisplay2() {
-    draw(font, result_lines(gw, gh));
+void gamestate::scoredisplay2(int32_t w, int32_t h) {
+    draw(font, result_lines(w, h));
 }

@@ -1,13 +1,15 @@
 // The stage file: reading one block at a time, and the world it populates.
 #include "flow/stage.h"
 
-#include <sys/stat.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <new>
 
-#include "shell/console.h"
+#include "base/console.h"
+#include "base/files.h"
+#include "base/quit.h"
+#include "base/sha256.h"
 #include "world/buttai.h"
 
 bool stage_file_ended = false;
@@ -96,28 +98,21 @@ const char *const field_names[16] = {"life",   "pos x",  "pos y", "pos z",  "siz
                                      "size z", "vel x",  "vel y", "vel z",  "acc x",  "acc y",
                                      "acc z",  "detail", "spare", "pattern"};
 
-const char stage_file_name[] = "stagefile.txt";
+// Where the stage file is read from; the messages keep the file's own name. A function's
+// static, so the stream built before main finds it made.
+std::string &stage_file_name() {
+    static std::string name = "stagefile.txt";
+    return name;
+}
 
 [[noreturn]] void malformed_file() {
     console_line("ステージファイルが不正です");
-    std::exit(1);
+    quit(1);
 }
 
 [[noreturn]] void unreadable_file() {
     console_line("Error: cannot open file( stagefile.txt )");
-    std::exit(1);
-}
-
-// A folder, a device or a pipe opens but holds no stage text (a device may never end).
-bool is_regular_file(const char *name) {
-    struct stat st;
-    return stat(name, &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Something other than a file stands under the name (a missing one fails to open).
-bool is_other_than_file(const char *name) {
-    struct stat st;
-    return stat(name, &st) == 0 && !S_ISREG(st.st_mode);
+    quit(1);
 }
 
 } // namespace
@@ -185,7 +180,7 @@ std::vector<buttai *> populate_stage(const std::vector<stage_record> &records) {
             b = new (std::nothrow) mato();
         if (!b) {
             console_line("メモリ割り当てエラー");
-            std::exit(-1);
+            quit(-1);
         }
         b->life = r.life;
         b->pos = r.pos;
@@ -207,10 +202,26 @@ int32_t stages_loaded() {
     return stream_stages;
 }
 
+std::string stage_set_hash() {
+    std::FILE *f = fopen_regular(stage_file_name(), "rb");
+    if (!f) return "";
+    sha256 h;
+    char buf[65536];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        h.update(buf, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok ? h.hex() : "";
+}
+
+void set_stage_file(const std::string &path) {
+    stage_file_name() = path;
+}
+
 std::ifstream open_stage_file() {
     std::ifstream in;
-    if (is_regular_file(stage_file_name))
-        in.open(stage_file_name);
+    if (is_regular_file(stage_file_name()))
+        in.open(stage_file_name());
     else
         in.setstate(std::ios::failbit);
     return in;
@@ -226,7 +237,7 @@ void buttaiinit() {
     // A stream back at its start has been (re)opened: the game begins anew.
     if (fin.tellg() == std::streampos(0)) {
         // Reopened by a new game: the name may stand for something else by now.
-        if (is_other_than_file(stage_file_name)) unreadable_file();
+        if (is_other_than_file(stage_file_name())) unreadable_file();
         stream_stages = 0;
         stream_line = 1;
     }

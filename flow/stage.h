@@ -14,6 +14,14 @@ extern std::ifstream fin;
 // "stagefile.txt" opened for reading when it is a regular file (or a link to one); anything
 // else gives a failed stream, which the first load reports as a file that cannot be opened.
 std::ifstream open_stage_file();
+// Reads the stages from path instead of "stagefile.txt" in the working folder (a driver that
+// replays a game on a stage set kept elsewhere).
+void set_stage_file(const std::string &path);
+// The stage set a game is played on: SHA-256 of the stage file's bytes (empty when it cannot
+// be read).
+std::string stage_set_hash();
+// Opens the stage file and reads the ranking again, in the working folder of now.
+void reopen_game_files();
 
 // Reads the next stage from fin into the lists.
 void buttaiinit();

@@ -2,7 +2,9 @@
 // "waveaudio" WAVE files) and the effect channel. Audio starts on first use; without a
 // device everything is silent, and standard error says so once.
 #include "platform/platform.h"
-#include "sound/mci.h"
+#include "platform/media.h"
+
+#include "base/wave.h"
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
@@ -25,12 +27,7 @@ constexpr int mix_channels = 8;
 // Reserved for effects, so music devices never take it and a new effect cuts off the last.
 constexpr int effect_channel = 0;
 
-// Results of the media-control operations; 0 is success.
-constexpr uint32_t no_audio = 1;
-constexpr uint32_t no_such_type = 2;
-constexpr uint32_t cannot_load = 3;
-constexpr uint32_t no_such_device = 4;
-constexpr uint32_t cannot_play = 5;
+using namespace media_result;
 
 void quiet_sdl(void *, int, SDL_LogPriority, const char *) {}
 void quiet_alsa(const char *, int, const char *, int, const char *, ...) {}
@@ -72,36 +69,15 @@ void silence_libraries() {
 // A short two-tone beep as a mono 16-bit WAVE image: what a missing effect file plays.
 std::vector<uint8_t> beep_wave() {
     const int n = mix_rate * 18 / 100;
-    std::vector<uint8_t> b;
-    auto le = [&](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    auto tag = [&](const char *s) {
-        for (int i = 0; i < 4; ++i)
-            b.push_back(static_cast<uint8_t>(s[i]));
-    };
-    tag("RIFF");
-    le(36 + 2 * n, 4);
-    tag("WAVE");
-    tag("fmt ");
-    le(16, 4);
-    le(1, 2);
-    le(1, 2);
-    le(mix_rate, 4);
-    le(mix_rate * 2, 4);
-    le(2, 2);
-    le(16, 2);
-    tag("data");
-    le(2 * n, 4);
+    std::vector<int16_t> pcm(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
         const double t = static_cast<double>(i) / mix_rate;
         const double f = i < n / 2 ? 988 : 784;
         const double env = std::fmin(1.0, std::fmin(t / 0.005, (n - i) / (0.01 * mix_rate)));
         const double v = 0.5 * env * std::sin(2 * M_PI * f * t);
-        le(static_cast<uint16_t>(static_cast<int16_t>(std::lround(v * 32767))), 2);
+        pcm[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(v * 32767));
     }
-    return b;
+    return wave_file(pcm, mix_rate);
 }
 
 struct device {

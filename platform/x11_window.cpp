@@ -1,6 +1,8 @@
 // Window, cursor and title-text services on X11 under freeglut.
-#include "platform/platform.h"
+#include "platform/driven.h"
+#include "platform/glut_window.h"
 #include "platform/motion.h"
+#include "platform/platform.h"
 
 #include <GL/freeglut.h>
 #include <GL/glx.h>
@@ -12,14 +14,34 @@
 #include FT_FREETYPE_H
 #include <iconv.h>
 
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 
+// An X server answers a burst of new connections with EAGAIN, or resets one, while its queue is
+// full; Xlib does not try again, so a game started among many other clients (a busy desktop, a
+// test run) would fail at random. Every connection of the program, freeglut's included, comes
+// through here and is tried again for up to five seconds.
+extern "C" Display *XOpenDisplay(const char *name) {
+    using open_fn = Display *(*)(const char *);
+    static const open_fn real = reinterpret_cast<open_fn>(dlsym(RTLD_NEXT, "XOpenDisplay"));
+    if (!real) return nullptr;
+    for (int attempt = 0;; ++attempt) {
+        errno = 0;
+        if (Display *d = real(name)) return d;
+        const int e = errno;
+        if ((e != EAGAIN && e != ECONNRESET) || attempt == 100) return nullptr;
+        usleep(50000);
+    }
+}
+
 namespace {
 
 bool recording = false;
-std::vector<plat_event> recorded;
 
 Display *display() {
     return glXGetCurrentDisplay();
@@ -37,9 +59,9 @@ int client_x = 0, client_y = 0, client_w = 0, client_h = 0;
 Display *watch = nullptr;
 bool focused = true;
 bool confine_wanted = false, grabbed = false;
-bool recorded_confined = false;
 
 motion_merge merge;
+driven_pointer driven(merge);
 void (*game_motion)(int, int) = nullptr;
 // The pointer position the game last saw, on the screen, and whether a warp is made now
 // in answer to it.
@@ -202,20 +224,8 @@ void passive_motion(int, int) {
     answering = false;
 }
 
-} // namespace
-
-void plat_passive_motion(void (*handler)(int x, int y)) {
-    game_motion = handler;
-    merge.set_handler(to_game);
-    glutPassiveMotionFunc(passive_motion);
-}
-
-void plat_motion_event(int32_t x, int32_t y, bool always) {
-    merge.pointer_at(x, y, always);
-}
-
-void plat_watch_window(plat_window w) {
-    game_window = static_cast<Window>(w);
+void watch_window(Window w) {
+    game_window = w;
     Display *d = display();
     if (recording || !d || !w || watch) return;
     watch = XOpenDisplay(DisplayString(d));
@@ -230,32 +240,7 @@ void plat_watch_window(plat_window w) {
     glutTimerFunc(100, watch_timer, 0);
 }
 
-void plat_confine_pointer(plat_window, bool on) {
-    if (recording) {
-        if (on != recorded_confined) recorded.push_back({on ? "confine" : "free", 0, 0});
-        recorded_confined = on;
-        return;
-    }
-    confine_wanted = on;
-    poll_watch();
-    update_grab();
-}
-
-void plat_set_recording(bool on) {
-    recording = on;
-}
-bool plat_recording() {
-    return recording;
-}
-std::vector<plat_event> &plat_recorded() {
-    return recorded;
-}
-
-plat_window plat_find_window() {
-    return static_cast<plat_window>(glXGetCurrentDrawable());
-}
-
-void plat_set_title(plat_window w, const char *utf8) {
+void set_title(Window w, const char *utf8) {
     Display *d = display();
     if (!d || !w) return;
     char *list[] = {const_cast<char *>(utf8)};
@@ -275,9 +260,9 @@ void plat_set_title(plat_window w, const char *utf8) {
     XFlush(d);
 }
 
-void plat_set_class(plat_window w, const char *instance, const char *klass) {
+void set_class(Window w, const char *instance, const char *klass) {
     Display *d = display();
-    if (!d || !w) return;
+    if (!d || !w || !instance || !klass) return;
     XClassHint hint;
     hint.res_name = const_cast<char *>(instance);
     hint.res_class = const_cast<char *>(klass);
@@ -285,13 +270,103 @@ void plat_set_class(plat_window w, const char *instance, const char *klass) {
     XFlush(d);
 }
 
+} // namespace
+
+plat_window glut_window_opened(const plat_window_spec &spec, void (*passive)(int, int)) {
+    game_motion = passive;
+    merge.set_handler(to_game);
+    if (passive) glutPassiveMotionFunc(passive_motion);
+    const Window w = static_cast<Window>(glXGetCurrentDrawable());
+    watch_window(w);
+    // The window manager reads the title as UTF-8; the desktop matches the window to its menu
+    // entry and icon by the class.
+    set_title(w, spec.title);
+    set_class(w, spec.instance, spec.klass);
+    return static_cast<plat_window>(w);
+}
+
+plat_window plat_driven_window(const plat_callbacks &cb) {
+    game_motion = cb.passive_motion;
+    merge.set_handler(to_game);
+    return 0;
+}
+
+bool plat_window_possible(int argc, char **argv, std::string &why) {
+    const char *name = nullptr;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "-display") == 0) name = argv[i + 1];
+    if (Display *d = XOpenDisplay(name)) {
+        XCloseDisplay(d);
+        return true;
+    }
+    const char *shown = name ? name : std::getenv("DISPLAY");
+    if (!shown || !*shown)
+        why = "no display to open the window on (DISPLAY is not set)";
+    else
+        why = std::string("cannot open the display ") + shown;
+    return false;
+}
+
+void plat_screen_size(int &w, int &h) {
+    Display *d = display();
+    w = d ? DisplayWidth(d, DefaultScreen(d)) : 0;
+    h = d ? DisplayHeight(d, DefaultScreen(d)) : 0;
+}
+
+bool plat_read_window(std::vector<uint8_t> &rgb, int &w, int &h) {
+    Display *d = display();
+    if (!d || !plat_window_open()) return false;
+    glFinish();
+    XSync(d, False);
+    plat_window_size(w, h);
+    XImage *img = XGetImage(d, glXGetCurrentDrawable(), 0, 0, static_cast<unsigned>(w),
+                            static_cast<unsigned>(h), AllPlanes, ZPixmap);
+    if (!img) return false;
+    rgb.resize(static_cast<size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const unsigned long p = XGetPixel(img, x, y);
+            uint8_t *o = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+            o[0] = (p >> 16) & 0xFF;
+            o[1] = (p >> 8) & 0xFF;
+            o[2] = p & 0xFF;
+        }
+    }
+    XDestroyImage(img);
+    return true;
+}
+
+void plat_motion_event(int32_t x, int32_t y, bool always) {
+    merge.pointer_at(x, y, always);
+}
+
+void plat_confine_pointer(plat_window, bool on) {
+    if (recording) {
+        driven.confine(on);
+        return;
+    }
+    confine_wanted = on;
+    poll_watch();
+    update_grab();
+}
+
+void plat_set_recording(bool on) {
+    recording = on;
+}
+bool plat_recording() {
+    return recording;
+}
+std::vector<plat_event> &plat_recorded() {
+    return driven.events();
+}
+
 plat_rect plat_window_rect(plat_window w) {
     plat_rect r{0, 0, 0, 0};
     Display *d = display();
     if (recording) {
-        // The driver's window stands where the game asked for it: client area at (1, 1).
-        r = {1, 1, 1 + glutGet(GLUT_WINDOW_WIDTH), 1 + glutGet(GLUT_WINDOW_HEIGHT)};
-        return r;
+        int cw, ch;
+        plat_window_size(cw, ch);
+        return driven.window_rect(cw, ch);
     }
     if (!d || !w) return r;
     poll_watch();
@@ -302,8 +377,7 @@ plat_rect plat_window_rect(plat_window w) {
 
 void plat_warp_cursor(int32_t x, int32_t y) {
     if (recording) {
-        recorded.push_back({"warp", x, y});
-        merge.warped(x - 1, y - 1);
+        driven.warp(x, y);
         return;
     }
     Display *d = display();
@@ -331,7 +405,7 @@ void plat_warp_cursor(int32_t x, int32_t y) {
 
 void plat_hide_cursor() {
     if (recording) {
-        recorded.push_back({"hide", 0, 0});
+        driven.hide();
         return;
     }
     glutSetCursor(GLUT_CURSOR_NONE);

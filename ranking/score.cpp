@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "shell/console.h"
+#include "base/console.h"
+#include "base/files.h"
 
 namespace {
 
@@ -38,26 +39,6 @@ bool parse_int32(const std::string &item, int32_t *out) {
     if (value > INT32_MAX || value < INT32_MIN) return false;
     *out = static_cast<int32_t>(value);
     return true;
-}
-
-// Opens a regular file (or a link to one) and nothing else: a device, a pipe or a folder
-// gives -1 without blocking and without being read.
-int open_regular(const std::string &name, int flags) {
-    struct stat st;
-    if (stat(name.c_str(), &st) != 0) return -1;
-    if (!S_ISREG(st.st_mode)) {
-        errno = EINVAL;
-        return -1;
-    }
-    int fd = open(name.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
 }
 
 // The file's whole text from its start; false on a read error.

@@ -2,96 +2,57 @@
 // recorded arguments, and the time-demo.
 #include "shell/demo.h"
 
-#include <GL/freeglut.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
+#include <GL/gl.h>
+
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <thread>
 
-#include "flow/gamestate.h"
+#include "base/files.h"
+#include "base/quit.h"
+#include "flow/stage.h"
+#include "platform/platform.h"
 #include "ranking/score.h"
 #include "shell/options.h"
+#include "shell/script.h"
 #include "shell/shell.h"
-#include "world/buttai.h"
-#include "world/random.h"
 
-const int demo_format = 1;
-void (*demo_pace)() = nullptr;
-long demo_frames = 0;
+const int demo_format = 2;
 
 namespace {
 
 const std::string header_word = "# tarmik-demo";
+// A line longer than this is no line of the language.
+constexpr size_t max_line = 4096;
+// Ticks kept back before a run of them is written: a game cut short loses no more.
+constexpr long max_run = 100;
 
-// ---------------------------------------------------------------- recording
-std::string record_path;
-FILE *rec = nullptr;
-bool expect_written = false;
+demo_writer recording;
 bool playing = false;
 int live_reshapes = 0;
 
-void put(const std::string &line) {
-    if (!rec) return;
-    std::fputs(line.c_str(), rec);
-    std::fputc('\n', rec);
-    // Line by line, so a game that ends abruptly still leaves a playable demo.
-    std::fflush(rec);
+void finish_recording() {
+    if (!recording.is_open()) return;
+    if (recording.close()) return;
+    // The game has ended its own way; the demo it leaves is not whole.
+    std::fflush(nullptr);
+    _exit(1);
 }
 
 void put_expect() {
-    if (!rec || expect_written) return;
-    std::string line = "expect";
-    for (const auto &f : demo_state())
-        if (f.first != "rank") line += " " + f.first + "=" + f.second; // the table may differ
-    put(line);
-    expect_written = true;
-}
-
-// The file is written as it happens, a timer and a frame a line; at the end each timer
-// followed by its frame becomes a tick, and runs of ticks one "tick N".
-void compact_record() {
-    std::ifstream in(record_path);
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);)
-        lines.push_back(l);
-    in.close();
-    std::vector<std::string> out;
-    long run = 0;
-    auto flush = [&]() {
-        if (run > 0) out.push_back(run == 1 ? "tick" : "tick " + std::to_string(run));
-        run = 0;
-    };
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i] == "timer" && i + 1 < lines.size() && lines[i + 1] == "frame") {
-            ++run;
-            ++i;
-            continue;
-        }
-        flush();
-        out.push_back(lines[i]);
-    }
-    flush();
-    FILE *f = std::fopen(record_path.c_str(), "w");
-    if (!f) return;
-    for (const auto &l : out) {
-        std::fputs(l.c_str(), f);
-        std::fputc('\n', f);
-    }
-    std::fclose(f);
-}
-
-void finish_record() {
-    if (!rec) return;
-    put_expect();
-    std::fclose(rec);
-    rec = nullptr;
-    compact_record();
+    if (!recording.is_open()) return;
+    std::string l = "expect";
+    for (const auto &f : game_state())
+        if (f.first != "rank") l += " " + f.first + "=" + f.second; // the table may differ
+    recording.line(l);
 }
 
 std::string key_word(unsigned char k) {
@@ -105,11 +66,11 @@ std::string key_word(unsigned char k) {
 
 std::string button_word(int button) {
     switch (button) {
-    case GLUT_LEFT_BUTTON:
+    case plat_left_button:
         return "left";
-    case GLUT_MIDDLE_BUTTON:
+    case plat_middle_button:
         return "middle";
-    case GLUT_RIGHT_BUTTON:
+    case plat_right_button:
         return "right";
     default:
         return std::to_string(button);
@@ -120,276 +81,152 @@ std::string xy(int x, int y) {
     return std::to_string(x) + " " + std::to_string(y);
 }
 
-// ---------------------------------------------------------------- playback
-bool all_digits(const std::string &s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
-bool is_number(const std::string &s) {
-    return all_digits(s[0] == '-' ? s.substr(1) : s);
-}
-
-bool run_expect(std::istream &args, std::string &error) {
-    const auto now = demo_state();
-    for (std::string field; args >> field;) {
-        const auto eq = field.find('=');
-        if (eq == std::string::npos) {
-            error = "cannot read: " + field;
-            return true;
-        }
-        const std::string name = field.substr(0, eq), want = field.substr(eq + 1);
-        bool known = false;
-        for (const auto &f : now) {
-            if (f.first != name) continue;
-            known = true;
-            if (f.second != want) {
-                error = "played back differently: " + name + "=" + f.second + ", recorded " + want;
-                return true;
-            }
-        }
-        if (!known) error = "cannot read: " + field;
-        if (!error.empty()) return true;
-    }
-    return true;
-}
-
-void one_timer() {
-    if (demo_pace) demo_pace();
-    timer_body();
-}
-
-void one_frame() {
-    display();
-    ++demo_frames;
-}
-
 } // namespace
+
+// ---------------------------------------------------------------- the writer
+
+bool demo_writer::open(const std::string &path, std::string &error) {
+    // Only a regular file is written: a device would swallow or refuse the demo unseen.
+    if (is_other_than_file(path)) {
+        error = path + ": not a regular file";
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        error = path + ": cannot write (" + std::strerror(errno) + ")";
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = path + ": not a regular file";
+        return false;
+    }
+    file_ = fdopen(fd, "w");
+    if (!file_) {
+        ::close(fd);
+        error = path + ": cannot write";
+        return false;
+    }
+    path_ = path;
+    return true;
+}
+
+void demo_writer::open_memory() {
+    memory_ = true;
+    text_.clear();
+}
+
+void demo_writer::put(const std::string &l) {
+    if (memory_) {
+        text_ += l;
+        text_ += '\n';
+        return;
+    }
+    if (!file_ || failed_) return;
+    // Line by line, so a game that ends abruptly still leaves a playable demo.
+    if (std::fputs(l.c_str(), file_) < 0 || std::fputc('\n', file_) == EOF ||
+        std::fflush(file_) != 0) {
+        failed_ = true;
+        std::fprintf(stderr, "tarmik: %s: the demo cannot be written (%s); it ends here\n",
+                     path_.c_str(), std::strerror(errno));
+        std::fflush(stderr);
+    }
+}
+
+void demo_writer::flush_run() {
+    if (run_ > 0) put(run_ == 1 ? "tick" : "tick " + std::to_string(run_));
+    run_ = 0;
+}
+
+void demo_writer::timer() {
+    if (pending_timer_) {
+        // The last timer had no frame after it.
+        flush_run();
+        put("timer");
+    }
+    pending_timer_ = true;
+}
+
+void demo_writer::frame() {
+    if (!pending_timer_) {
+        flush_run();
+        put("frame");
+        return;
+    }
+    pending_timer_ = false;
+    if (++run_ == max_run) flush_run();
+}
+
+void demo_writer::line(const std::string &l) {
+    flush_run();
+    if (pending_timer_) put("timer");
+    pending_timer_ = false;
+    put(l);
+}
+
+bool demo_writer::close() {
+    flush_run();
+    if (pending_timer_) put("timer");
+    pending_timer_ = false;
+    bool ok = !failed_;
+    if (file_) {
+        ok = std::fclose(file_) == 0 && ok;
+        if (!ok && !failed_)
+            std::fprintf(stderr, "tarmik: %s: the demo cannot be written\n", path_.c_str());
+        file_ = nullptr;
+    }
+    memory_ = false;
+    return ok;
+}
 
 // ---------------------------------------------------------------- the callbacks
 
 void demo_display() {
     if (playing) return;
-    put("frame");
+    recording.frame();
     display();
 }
 
 void demo_resize(int w, int h) {
     ++live_reshapes;
     if (playing) return;
-    put("reshape " + xy(w, h));
+    recording.line("reshape " + xy(w, h));
     resize(w, h);
 }
 
 void demo_keyboard(unsigned char key, int x, int y) {
     if (playing) {
         // Esc and q still end the program during a playback.
-        if (key == 27 || key == 'q') std::exit(0);
+        if (key == 27 || key == 'q') quit(0);
         return;
     }
     if (key == 27 || key == 'q') put_expect();
-    put("key " + key_word(key) + " " + xy(x, y));
+    recording.line("key " + key_word(key) + " " + xy(x, y));
     keyboard(key, x, y);
 }
 
 void demo_mouse(int button, int state, int x, int y) {
     if (playing) return;
-    put("click " + button_word(button) + (state == GLUT_UP ? " up " : " down ") + xy(x, y));
+    recording.line("click " + button_word(button) + (state == plat_up ? " up " : " down ") +
+                   xy(x, y));
     mouse(button, state, x, y);
 }
 
 void demo_mousemove(int x, int y) {
     if (playing) return;
-    put("motion " + xy(x, y));
+    recording.line("motion " + xy(x, y));
     mousemove(x, y);
 }
 
 void demo_timer(int) {
-    put("timer");
+    recording.timer();
     timer_body();
-    glutTimerFunc(100, demo_timer, 0);
+    plat_arm_timer(100, demo_timer, 0);
 }
 
 void demo_menu_word(const std::string &word) {
-    put("menu " + word);
-}
-
-std::vector<std::pair<std::string, std::string>> demo_state() {
-    std::vector<std::pair<std::string, std::string>> s;
-    auto i = [&](const char *n, long v) { s.emplace_back(n, std::to_string(v)); };
-    auto d = [&](const char *n, double v) {
-        char b[40];
-        std::snprintf(b, sizeof b, "%.17g", v);
-        s.emplace_back(n, b);
-    };
-    i("rank", gs.rank);
-    i("registered", gs.registered);
-    i("stage", gs.stage);
-    i("limitcount", gs.limitcount);
-    i("statuscount", gs.statuscount);
-    i("status", gs.status);
-    i("energy", gs.energy);
-    i("gameover", gs.gameover);
-    i("started", gs.started);
-    i("hits", gs.hits);
-    i("shots", gs.shots);
-    i("result.score", gs.result.score);
-    i("result.stage", gs.result.stage);
-    i("result.hitrate", gs.result.hitrate);
-    std::string title;
-    char b[3];
-    for (unsigned char c : gs.result.title) {
-        std::snprintf(b, sizeof b, "%02x", c);
-        title += b;
-    }
-    s.emplace_back("result.title", title);
-    i("shothitg", shothitg);
-    d("ply.x", ply.x);
-    d("ply.y", ply.y);
-    d("ply.z", ply.z);
-    i("key_press", key_press);
-    i("moveon", moveon);
-    i("xo", xo);
-    i("yo", yo);
-    i("gw", gw);
-    i("gh", gh);
-    i("buttai_set", static_cast<long>(buttai_set.size()));
-    i("tama_set", static_cast<long>(tama_set.size()));
-    i("building_set", static_cast<long>(building_set.size()));
-    // Unsigned and whole: long has 32 bits on 32-bit targets.
-    s.emplace_back("rand", std::to_string(game_rand_state()));
-    return s;
-}
-
-// ---------------------------------------------------------------- scripts
-
-bool demo_read(const std::string &path, bool must_be_demo, demo_script &out, std::string &error) {
-    std::ifstream f(path);
-    if (!f) {
-        error = path + ": cannot open";
-        return false;
-    }
-    out = demo_script{};
-    bool first = true;
-    for (std::string l; std::getline(f, l);) {
-        if (first && l.rfind(header_word, 0) == 0) {
-            std::istringstream h(l.substr(header_word.size()));
-            int format = 0;
-            if (!(h >> format) || format != demo_format) {
-                error = path + ": a demo of another format; this tarmik plays format " +
-                        std::to_string(demo_format);
-                return false;
-            }
-            out.is_demo = true;
-        }
-        first = false;
-        std::istringstream in(l.substr(0, l.find('#')));
-        std::string cmd, word;
-        if (in >> cmd >> word && cmd == "menu") out.menu_words += word + "\n";
-        if (out.is_demo) out.lines.push_back(l);
-        if (must_be_demo && !out.is_demo) break;
-    }
-    if (must_be_demo && !out.is_demo) {
-        error = path + ": not a tarmik demo";
-        return false;
-    }
-    return true;
-}
-
-void demo_feed_menu(const demo_script &s) {
-    static std::istringstream answers;
-    const std::string &words = s.menu_words;
-    if (words.empty() && !s.is_demo) return;
-    options.play = words.empty();
-    answers.str(words);
-    std::cin.rdbuf(answers.rdbuf());
-}
-
-bool demo_command(const std::string &cmd, std::istream &args, int x, int y, std::string &error) {
-    auto bad = [&]() {
-        error = "cannot read";
-        return true;
-    };
-    if (cmd == "menu") return true; // answered before the window opened
-    if (cmd == "tick" || cmd == "timer") {
-        long n = 1;
-        if (!(args >> n)) n = 1;
-        for (long k = 0; k < n; ++k) {
-            one_timer();
-            if (cmd == "tick") one_frame();
-        }
-    } else if (cmd == "frame") {
-        one_frame();
-    } else if (cmd == "key") {
-        std::string k;
-        if (!(args >> k)) return bad();
-        int c = 0;
-        if (k == "esc")
-            c = 27;
-        else if (k == "space")
-            c = ' ';
-        else if (k.size() == 1)
-            c = static_cast<unsigned char>(k[0]);
-        else if (all_digits(k) && std::stoi(k) < 256)
-            c = std::stoi(k);
-        else
-            return bad();
-        int px, py;
-        if (args >> px >> py) x = px, y = py;
-        keyboard(static_cast<unsigned char>(c), x, y);
-    } else if (cmd == "click") {
-        std::vector<std::string> words;
-        std::vector<int> numbers;
-        for (std::string w; args >> w;) {
-            if (is_number(w))
-                numbers.push_back(std::stoi(w));
-            else
-                words.push_back(w);
-        }
-        int button = GLUT_LEFT_BUTTON, state = GLUT_DOWN;
-        // A lone number, or one before the position, is the button's code.
-        if (numbers.size() == 1 || numbers.size() == 3) {
-            button = numbers.front();
-            numbers.erase(numbers.begin());
-        }
-        if (numbers.size() == 2)
-            x = numbers[0], y = numbers[1];
-        else if (!numbers.empty())
-            return bad();
-        for (const std::string &w : words) {
-            if (w == "left")
-                button = GLUT_LEFT_BUTTON;
-            else if (w == "middle")
-                button = GLUT_MIDDLE_BUTTON;
-            else if (w == "right")
-                button = GLUT_RIGHT_BUTTON;
-            else if (w == "down")
-                state = GLUT_DOWN;
-            else if (w == "up")
-                state = GLUT_UP;
-            else
-                return bad();
-        }
-        mouse(button, state, x, y);
-    } else if (cmd == "motion") {
-        int mx, my;
-        if (!(args >> mx >> my)) return bad();
-        mousemove(mx, my);
-    } else if (cmd == "reshape") {
-        int w, h;
-        if (!(args >> w >> h) || w < 0 || h < 0) return bad();
-        // The window follows for the eye; the game gets the recorded size whatever comes.
-        if (w > 0 && h > 0 && (glutGet(GLUT_WINDOW_WIDTH) != w || glutGet(GLUT_WINDOW_HEIGHT) != h))
-            glutReshapeWindow(w, h);
-        resize(w, h);
-    } else if (cmd == "expect") {
-        return run_expect(args, error);
-    } else {
-        return false;
-    }
-    return true;
+    if (recording.is_open()) recording.line("menu " + word);
 }
 
 void demo_set_playing(bool on) {
@@ -400,20 +237,133 @@ int demo_live_reshapes() {
     return live_reshapes;
 }
 
+// ---------------------------------------------------------------- reading
+
+bool script_file::open(const std::string &path, std::string &error) {
+    path_ = path;
+    number_ = 0;
+    f_ = fopen_regular(path, "r");
+    if (!f_) {
+        error = path + (errno == EINVAL ? ": not a regular file" : ": cannot open");
+        return false;
+    }
+    return true;
+}
+
+script_file::~script_file() {
+    if (f_) std::fclose(f_);
+}
+
+bool script_file::next(std::string &line, long &number, std::string &error) {
+    line.clear();
+    if (!f_) return false;
+    for (int c; (c = std::getc(f_)) != EOF;) {
+        if (c == '\n') {
+            number = ++number_;
+            return true;
+        }
+        if (line.size() == max_line) {
+            error = path_ + ":" + std::to_string(number_ + 1) + ": a line longer than " +
+                    std::to_string(max_line) + " bytes";
+            return false;
+        }
+        line += static_cast<char>(c);
+    }
+    if (std::ferror(f_)) {
+        error = path_ + ": read error";
+        return false;
+    }
+    if (line.empty()) return false;
+    number = ++number_;
+    return true;
+}
+
+bool demo_check(const std::string &path, bool must_be_demo, bool demo_only, demo_header &out,
+                std::string &error) {
+    out = demo_header{};
+    script_file f;
+    if (!f.open(path, error)) return false;
+    std::string line;
+    long n = 0;
+    bool in_header = false;
+    while (f.next(line, n, error)) {
+        out.lines = n;
+        if (n == 1 && line.rfind(header_word, 0) == 0) {
+            std::istringstream h(line.substr(header_word.size()));
+            std::string name;
+            if (!(h >> out.format) || out.format < 1 || out.format > demo_format) {
+                error = path + ": a demo of another format; this tarmik plays formats 1 to " +
+                        std::to_string(demo_format);
+                return false;
+            }
+            h >> name >> out.version;
+            out.is_demo = true;
+            in_header = out.format >= 2;
+            continue;
+        }
+        if (n == 1 && must_be_demo) {
+            error = path + ": not a tarmik demo";
+            return false;
+        }
+        if (in_header) {
+            std::istringstream h(line);
+            std::string word, value;
+            h >> word >> value;
+            if (word == "stages") {
+                if (value.size() != 64 ||
+                    value.find_first_not_of("0123456789abcdef") != std::string::npos) {
+                    error = path + ":" + std::to_string(n) +
+                            ": a stage set is 64 hex digits: " + shown_line(line);
+                    return false;
+                }
+                out.stages = value;
+                continue;
+            }
+            in_header = false;
+        }
+        script_line parsed;
+        if (!script_parse(line, demo_only, parsed, error)) {
+            error = path + ":" + std::to_string(n) + ": " + error + ": " + shown_line(line);
+            return false;
+        }
+        if (parsed.name == "menu") out.menu_words += parsed.words[0] + "\n";
+    }
+    if (!error.empty()) return false;
+    if (must_be_demo && !out.is_demo) {
+        error = path + ": not a tarmik demo";
+        return false;
+    }
+    return true;
+}
+
+std::string demo_stage_mismatch(const demo_header &h, const std::string &path) {
+    if (h.stages.empty() || h.stages == stage_set_hash()) return "";
+    return path + ": recorded on another stage set; this stagefile.txt differs, so it cannot "
+                  "play back here";
+}
+
+void demo_feed_menu(const demo_header &h) {
+    static std::istringstream answers;
+    if (h.menu_words.empty() && !h.is_demo) return;
+    options.play = h.menu_words.empty();
+    answers.str(h.menu_words);
+    std::cin.rdbuf(answers.rdbuf());
+}
+
 // ---------------------------------------------------------------- the game's options
 
 namespace {
 
-demo_script play_script;
 std::string play_path;
 bool timedemo = false;
 std::chrono::steady_clock::time_point play_start, next_tick;
+long played_frames = 0;
 
 void no_timer() {}
 
 void pump_until(std::chrono::steady_clock::time_point t) {
     while (std::chrono::steady_clock::now() < t) {
-        glutMainLoopEvent();
+        plat_pump_events();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
@@ -424,36 +374,71 @@ void pace() {
 }
 
 void report_timedemo() {
-    glFinish();
+    if (plat_window_open()) glFinish();
     const double s =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - play_start).count();
     std::fprintf(stderr, "timedemo: %ld frames, %.3f seconds, %.1f frames per second\n",
-                 demo_frames, s, s > 0 ? demo_frames / s : 0.0);
+                 played_frames, s, s > 0 ? played_frames / s : 0.0);
 }
 
 void play_loop() {
     // The window comes up on its own; only then do the recorded callbacks draw into it.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (demo_live_reshapes() == 0 && std::chrono::steady_clock::now() < give_up) {
-        glutMainLoopEvent();
+        plat_pump_events();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    script_host host;
+    if (!timedemo) host.pace = pace;
+    static script_runner runner(host);
     play_start = next_tick = std::chrono::steady_clock::now();
-    if (timedemo) std::atexit(report_timedemo); // the demo may end with Esc or q
-    for (size_t i = 1; i < play_script.lines.size(); ++i) {
-        std::string line = play_script.lines[i];
-        line.erase(std::min(line.size(), line.find('#')));
-        std::istringstream in(line);
-        std::string cmd, error;
-        if (!(in >> cmd)) continue;
-        if (!demo_command(cmd, in, 0, 0, error)) error = "not a demo command";
-        if (!error.empty()) {
-            std::fprintf(stderr, "tarmik: %s:%zu: %s: %s\n", play_path.c_str(), i + 1,
-                         error.c_str(), line.c_str());
-            std::exit(1);
-        }
-        if (!timedemo) glutMainLoopEvent();
+    // The demo may end with Esc or q; registered after the runner, so it runs before the
+    // runner goes.
+    if (timedemo)
+        std::atexit([] {
+            played_frames = runner.frames();
+            report_timedemo();
+        });
+    script_file f;
+    std::string line, error;
+    long n = 0;
+    if (!f.open(play_path, error)) {
+        std::fprintf(stderr, "tarmik: %s\n", error.c_str());
+        quit(2);
     }
+    auto last_pump = std::chrono::steady_clock::now();
+    bool in_header = true;
+    while (f.next(line, n, error)) {
+        if (n == 1) continue;
+        if (in_header && line.rfind("stages ", 0) == 0) continue;
+        in_header = false;
+        script_line parsed;
+        int status = 0;
+        if (!script_parse(line, true, parsed, error))
+            status = 2;
+        else
+            status = runner.run(parsed, error);
+        if (status != 0) {
+            std::fprintf(stderr, "tarmik: %s:%ld: %s: %s\n", play_path.c_str(), n, error.c_str(),
+                         shown_line(line).c_str());
+            quit(status);
+        }
+        // The window system gets its turn: a time-demo now and then, so q and Esc still work.
+        if (!timedemo) {
+            plat_pump_events();
+        } else if ((n & 63) == 0) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last_pump > std::chrono::milliseconds(50)) {
+                plat_pump_events();
+                last_pump = now;
+            }
+        }
+    }
+    if (!error.empty()) {
+        std::fprintf(stderr, "tarmik: %s\n", error.c_str());
+        quit(2);
+    }
+    played_frames = runner.frames();
 }
 
 } // namespace
@@ -471,43 +456,36 @@ int demo_start() {
         return 2;
     }
     if (!record.empty()) {
-        rec = std::fopen(record.c_str(), "w");
-        if (!rec) {
-            std::fprintf(stderr, "tarmik: %s: cannot write\n", record.c_str());
+        std::string error;
+        if (!recording.open(record, error)) {
+            std::fprintf(stderr, "tarmik: %s\n", error.c_str());
             return 2;
         }
-        record_path = record;
-        put(header_word + " " + std::to_string(demo_format) + " tarmik " + tarmik_version);
-        std::atexit(finish_record);
+        recording.line(header_word + " " + std::to_string(demo_format) + " tarmik " +
+                       tarmik_version);
+        recording.line("stages " + stage_set_hash());
+        std::atexit(finish_recording);
     }
     if (!play.empty()) {
+        demo_header h;
         std::string error;
-        if (!demo_read(play, true, play_script, error)) {
+        if (!demo_check(play, true, true, h, error)) {
+            std::fprintf(stderr, "tarmik: %s\n", error.c_str());
+            return 2;
+        }
+        error = demo_stage_mismatch(h, play);
+        if (!error.empty()) {
             std::fprintf(stderr, "tarmik: %s\n", error.c_str());
             return 2;
         }
         play_path = play;
         timedemo = time_it;
-        for (size_t i = 1; i < play_script.lines.size(); ++i) {
-            std::istringstream in(play_script.lines[i].substr(0, play_script.lines[i].find('#')));
-            std::string cmd;
-            if (!(in >> cmd)) continue;
-            static const char *const known[] = {"menu",  "tick",   "timer",   "frame", "key",
-                                                "click", "motion", "reshape", "expect"};
-            if (std::find_if(std::begin(known), std::end(known),
-                             [&](const char *k) { return cmd == k; }) == std::end(known)) {
-                std::fprintf(stderr, "tarmik: %s:%zu: not a demo command: %s\n", play.c_str(),
-                             i + 1, cmd.c_str());
-                return 2;
-            }
-        }
-        demo_feed_menu(play_script);
+        demo_feed_menu(h);
         // The result goes into the table in memory (its place is shown), not into the file.
         clScore.save = ranking;
         // The pointer stays with the player: the game's warps are not carried out.
         plat_set_recording(true);
         demo_set_playing(true);
-        if (!timedemo) demo_pace = pace;
         hooks.arm_timer = no_timer;
         hooks.main_loop = play_loop;
     }

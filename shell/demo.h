@@ -1,31 +1,30 @@
 #pragma once
-// Demos: a game recorded callback by callback as a tarmik-sim script, and played back.
+// Demos: a game recorded callback by callback in the command language of shell/script.h, and
+// played back by calling the same callbacks with the recorded arguments.
 //
-// A demo starts with the line "# tarmik-demo FORMAT tarmik VERSION"; then come the menu
-// answers ("menu WORD") and the callbacks as the window system delivered them:
+// A demo starts with the line "# tarmik-demo FORMAT tarmik VERSION", then (format 2) the line
+// "stages HASH", the SHA-256 of the stage file it was played on; then come the menu answers
+// ("menu WORD") and the callbacks as the window system delivered them:
 //   tick [N]            N times: the timer callback, then a frame
 //   timer               the timer callback alone (no frame came before the next event)
 //   frame               the display callback
-//   key C|esc|space|NN [X Y]        the keyboard callback (NN: two or more digits, the code)
-//   click [left|middle|right|NN] [down|up] [X Y]   the mouse-button callback
-//   motion X Y          the passive-motion callback, in window coordinates, as delivered
-//                       (warps' echoes included: nothing is synthesised on playback)
+//   key C|esc|space|NN X Y          the keyboard callback
+//   click left|middle|right|NN down|up X Y   the mouse-button callback
+//   motion X Y          the passive-motion callback, as delivered (warps' echoes included)
 //   reshape W H         the reshape callback
-//   expect NAME=VALUE ...   the game's state at that point; a playback that differs stops
-#include <cstdint>
-#include <istream>
+//   expect NAME=VALUE ...   the game's state as the recorded game ended
+#include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
-extern const int demo_format; // the format this build writes and plays
+extern const int demo_format; // the format this build writes; format 1 still plays
 
 // Acts on the options --record, --playdemo, --timedemo and --ranking. Returns -1 to go on,
 // or the exit status after a one-line message on standard error.
 int demo_start();
 
 // The callbacks the window system calls: they record what they pass on, and while a demo
-// plays back they keep live input and redraws away from the game.
+// plays back (or a driver runs the game) they keep live input and redraws away from the game.
 void demo_display();
 void demo_resize(int w, int h);
 void demo_keyboard(unsigned char key, int x, int y);
@@ -35,33 +34,75 @@ void demo_timer(int value);
 // Each word the console menu reads.
 void demo_menu_word(const std::string &word);
 
-// The game's state as NAME=VALUE pairs (what `expect` compares, and the driver's `state`).
-std::vector<std::pair<std::string, std::string>> demo_state();
-
-// A script as read: a demo's lines (a plain script is streamed by its player, so that its
-// length costs no memory), whether it is a demo, and its menu answers.
-struct demo_script {
-    std::vector<std::string> lines;
-    bool is_demo = false;
-    std::string menu_words; // each answer followed by a line feed
-};
-// Reads a script. A file whose first line names another demo format fails with a one-line
-// message in error; so does any file that is not a demo when must_be_demo holds.
-bool demo_read(const std::string &path, bool must_be_demo, demo_script &out, std::string &error);
-// Hands the script's menu answers to the console menu instead of standard input (when it
-// has any). A demo without any was recorded with --play, and is played back so.
-void demo_feed_menu(const demo_script &s);
-
-// Runs one command of the recorded language. Returns false when the command is not one of
-// them; error is set when it is one but cannot be read, or when an `expect` differs.
-// (x, y) is the pointer position for keys and clicks that give none.
-bool demo_command(const std::string &cmd, std::istream &args, int x, int y, std::string &error);
-
-// While a demo plays back, live input and redraws do not reach the game.
+// While set, live input and redraws do not reach the game (Esc and q still end it).
 void demo_set_playing(bool on);
 // Reshapes the window system delivered (also while playing back): the window is up.
 int demo_live_reshapes();
-// Called before each timer tick of a playback (pacing), when set.
-extern void (*demo_pace)();
-// Frames drawn by playback commands.
-extern long demo_frames;
+
+// The recorded form of the callbacks, written as they happen: each timer followed by its
+// frame is a tick, and runs of ticks one "tick N". A write that fails is said once on
+// standard error, and the program then ends with status 1.
+class demo_writer {
+  public:
+    // Opens path for writing (a new file, or a regular file replaced); false with error set.
+    bool open(const std::string &path, std::string &error);
+    // Writes into a string instead (tests).
+    void open_memory();
+    bool is_open() const { return file_ || memory_; }
+    void timer();
+    void frame();
+    void line(const std::string &l);
+    // Writes what is pending and closes; false when any write failed.
+    bool close();
+    const std::string &text() const { return text_; }
+    bool failed() const { return failed_; }
+    const std::string &path() const { return path_; }
+
+  private:
+    void flush_run();
+    void put(const std::string &l);
+    std::FILE *file_ = nullptr;
+    bool memory_ = false;
+    std::string text_, path_;
+    bool pending_timer_ = false;
+    long run_ = 0;
+    bool failed_ = false;
+};
+
+// What the first lines of a script or demo file say.
+struct demo_header {
+    bool is_demo = false;
+    int format = 0;
+    std::string version;
+    std::string stages;     // empty: not named (format 1)
+    std::string menu_words; // each menu answer followed by a line feed
+    long lines = 0;
+};
+
+// A script or demo file read line by line: only a regular file, lines of bounded length.
+class script_file {
+  public:
+    bool open(const std::string &path, std::string &error);
+    // The next line and its number; false at the end, or with error set on a read fault.
+    bool next(std::string &line, long &number, std::string &error);
+    const std::string &path() const { return path_; }
+
+  private:
+    std::FILE *f_ = nullptr;
+    std::string path_;
+    long number_ = 0;
+
+  public:
+    ~script_file();
+};
+
+// Reads the whole file once: its header, every line checked against the command language
+// (the recorded commands only for a demo, or when demo_only), and its menu answers. False with
+// a one-line message "FILE:LINE: ..." in error. must_be_demo refuses a file that is not one.
+bool demo_check(const std::string &path, bool must_be_demo, bool demo_only, demo_header &out,
+                std::string &error);
+// A demo that names its stage set and was not played on this one: the message, or empty.
+std::string demo_stage_mismatch(const demo_header &h, const std::string &path);
+// Hands the menu answers to the console menu instead of standard input (when it has any). A
+// demo without any was recorded with --play, and is played back so.
+void demo_feed_menu(const demo_header &h);

@@ -1,5 +1,5 @@
 // One frame: the pending key command, the camera, the world, the scope and the texts.
-#include <GL/freeglut.h>
+#include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <cstring>
@@ -61,21 +61,36 @@ void restart_game() {
     buttaiinit();
 }
 
-void display() {
+void frame_rules() {
     run_key_command();
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glLoadIdentity();
-    glRotated(ry, 1.0, 0.0, 0.0);
-    glRotated(rx, 0.0, 1.0, 0.0);
-    glTranslated(ply.x, ply.y, ply.z);
-    glLightfv(GL_LIGHT0, GL_POSITION, lightpos);
-    scene();
-    glutSwapBuffers();
-    if (gs.status == -1) {
-        char title[80];
-        std::strcpy(title, "ＴＡＲＭＩＫ");
-        plat_title_text(hWnd, static_cast<int32_t>(gw * 0.2857142857142857), gh / 6, title,
-                        static_cast<int32_t>(std::strlen(title)));
+    if (gs.status != -1) {
+        // The result shown on the game-over screen, computed afresh each frame; it enters the
+        // ranking once, in the first such frame.
+        if (gs.gameover == 1) gs.fill_result();
+        if (gs.registered == 0 && gs.gameover == 1) {
+            gs.rank = clScore.inputdata(gs.result);
+            gs.registered = 1;
+        }
+    }
+}
+
+void display() {
+    frame_rules();
+    if (plat_window_open()) {
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glLoadIdentity();
+        glRotated(ry, 1.0, 0.0, 0.0);
+        glRotated(rx, 0.0, 1.0, 0.0);
+        glTranslated(ply.x, ply.y, ply.z);
+        glLightfv(GL_LIGHT0, GL_POSITION, lightpos);
+        scene();
+        plat_swap_buffers();
+        if (gs.status == -1) {
+            char title[80];
+            std::strcpy(title, "ＴＡＲＭＩＫ");
+            plat_title_text(hWnd, static_cast<int32_t>(gw * 0.2857142857142857), gh / 6, title,
+                            static_cast<int32_t>(std::strlen(title)));
+        }
     }
     // While a game is played the pointer stays in the window, where panning can see it.
     plat_confine_pointer(hWnd, gs.status != -1 && gs.gameover == 0);
@@ -106,7 +121,7 @@ void scene() {
 
 void drawscope() {
     if (gs.status == -1) {
-        gs.viewtitle();
+        gs.viewtitle(gw, gh);
     } else if (gs.gameover != 1) {
         glDisable(GL_LIGHTING);
         glDisable(GL_LIGHT0);
@@ -126,23 +141,21 @@ void drawscope() {
     glEnable(GL_LIGHT0);
     glEnable(GL_LIGHTING);
     if (gs.status != -1) {
-        gs.scoredisplay();
-        if (gs.registered == 0 && gs.gameover == 1) {
-            gs.rank = clScore.inputdata(gs.result);
-            gs.registered = 1;
-        }
-        gs.scoredisplay2();
+        gs.scoredisplay(gw, gh);
+        gs.scoredisplay2(gw, gh);
     }
 }
 
 void resize(int w, int h) {
     gw = w;
     gh = h;
-    glViewport(0, 0, w, h);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    // A window squashed to no height keeps a finite aspect.
-    gluPerspective(30.0, static_cast<double>(w) / (h > 0 ? h : 1), 1.0, 200.0);
-    glMatrixMode(GL_MODELVIEW);
+    if (plat_window_open()) {
+        glViewport(0, 0, w, h);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        // A window squashed to no height keeps a finite aspect.
+        gluPerspective(30.0, static_cast<double>(w) / (h > 0 ? h : 1), 1.0, 200.0);
+        glMatrixMode(GL_MODELVIEW);
+    }
     plat_warp_cursor(w / 2, h / 2);
 }

@@ -1,13 +1,13 @@
 // Keyboard, mouse buttons and passive motion: keys are recorded, motion pans, a press fires.
-#include <GL/freeglut.h>
-
 #include <cmath>
-#include <cstdlib>
+#include <cstdint>
 #include <new>
 
 #include "flow/gamestate.h"
-#include "shell/console.h"
+#include "base/console.h"
+#include "base/quit.h"
 #include "shell/shell.h"
+#include "platform/platform.h"
 #include "sound/mci.h"
 #include "world/buttai.h"
 
@@ -15,7 +15,7 @@ void keyboard(unsigned char key, int, int) {
     switch (key) {
     case 27:
     case 'q':
-        std::exit(0);
+        quit(0);
     case 'n':
         key_press = KEY_N;
         break;
@@ -50,11 +50,11 @@ void keyboard(unsigned char key, int, int) {
 }
 
 void mouse(int button, int state, int, int) {
-    if (button == GLUT_RIGHT_BUTTON) {
-        if (state == GLUT_DOWN) glutPostRedisplay();
+    if (button == plat_right_button) {
+        if (state == plat_down) plat_post_redisplay();
         return;
     }
-    if (button != GLUT_LEFT_BUTTON || state != GLUT_DOWN) return;
+    if (button != plat_left_button || state != plat_down) return;
     if (gs.energy <= 0) {
         if (gs.status != -1) play_effect("kara.wav");
         return;
@@ -67,7 +67,7 @@ void mouse(int button, int state, int, int) {
     gs.energy -= 1;
     if (!t) {
         console_line("メモリ割り当てエラー");
-        std::exit(-1);
+        quit(-1);
     }
     t->life = 1.0;
     t->pos = VECTORD{-ply.x, -ply.y, -ply.z};
@@ -89,8 +89,9 @@ void mousemove(int x, int y) {
     winsize = plat_window_rect(hWnd);
     if (gs.status == -1) return;
     if (moveon == 0) {
-        ply.x -= static_cast<double>(x - xo) * 0.1;
-        ply.z -= static_cast<double>(y - yo) * 0.1;
+        // Whole pixels, taken wide: no position a window system gives can overflow them.
+        ply.x -= static_cast<double>(static_cast<int64_t>(x) - xo) * 0.1;
+        ply.z -= static_cast<double>(static_cast<int64_t>(y) - yo) * 0.1;
         plat_warp_cursor(gw / 2 + winsize.left, gh / 2 + winsize.top);
         moveon = 1;
     } else {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "shell/console.h"
-#include "shell/shell.h"
+#include "base/console.h"
+#include "flow/stage.h"
 
 #ifndef TARMIK_VERSION
 #error "the build defines TARMIK_VERSION, the game's version"

@@ -25,14 +25,19 @@ int tarmik_main(int argc, char **argv);
 void opening();
 // The three lines after "1" at the menu.
 void start_notice();
-// Opens the stage file and reads the ranking again, in the working folder of now.
-void reopen_game_files();
+// What start-up does after the menu: the first stage, the window, the timer, the game state,
+// the fixed GL state and the view.
+void start_world(int &argc, char **argv);
 void init();
 
-// Frame.
+// Frame: first its rules (the pending key, the result of a finished game and its one entry
+// into the ranking), then the drawing, which changes no game state. Without a window only the
+// rules run.
 void display();
+void frame_rules();
 void scene();
 void drawscope();
+// The window's new size; the projection follows where there is a window.
 void resize(int w, int h);
 
 // Tick.
@@ -48,8 +53,11 @@ void mousemove(int x, int y);
 // The restart sequence: a new game from the first stage.
 void restart_game();
 
-// What main does after start-up; the scripted driver replaces these.
+// What main does to open the window and after start-up; the scripted driver and a demo's
+// playback replace these.
 struct shell_hooks {
+    // Opens the window with the callbacks; a driver without a display opens none.
+    plat_window (*open_window)(int &argc, char **argv, const plat_callbacks &cb);
     void (*arm_timer)();
     void (*main_loop)();
 };

@@ -1,29 +1,39 @@
 // Start-up: the console menu, the first stage, the window and the main loop.
-#include <GL/freeglut.h>
+#include <GL/gl.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
+#include "base/console.h"
+#include "base/quit.h"
 #include "flow/gamestate.h"
 #include "flow/stage.h"
-#include "shell/console.h"
 #include "shell/demo.h"
 #include "shell/options.h"
 #include "shell/shell.h"
 #include "sound/music.h"
 
 namespace {
+
+// The game window: client area at (1, 1), 500 x 500, the title as the window manager shows it
+// (UTF-8), and the class the desktop matches it to its menu entry and icon by.
+plat_window open_real_window(int &argc, char **argv, const plat_callbacks &cb) {
+    const plat_window_spec spec{1, 1, 500, 500, u8"ＴＡＲＭＩＫ", "tarmik", "Tarmik"};
+    return plat_open_window(argc, argv, spec, cb);
+}
 void arm_real_timer() {
-    glutTimerFunc(100, demo_timer, 0);
+    plat_arm_timer(100, demo_timer, 0);
 }
 void real_main_loop() {
-    glutMainLoop();
+    plat_main_loop();
 }
+
 } // namespace
 
-shell_hooks hooks = {arm_real_timer, real_main_loop};
+shell_hooks hooks = {open_real_window, arm_real_timer, real_main_loop};
 
 void opening() {
     console_line("********************************************");
@@ -35,13 +45,13 @@ void opening() {
         console_line("１：ゲームを開始する２：終了");
         std::string word;
         // End of input can never bring an answer: leave as "2" does.
-        if (!(std::cin >> word)) std::exit(-1);
+        if (!(std::cin >> word)) quit(-1);
         demo_menu_word(word);
         if (word == "1") {
             start_notice();
             return;
         }
-        if (word == "2") std::exit(-1);
+        if (word == "2") quit(-1);
     }
 }
 
@@ -52,6 +62,7 @@ void start_notice() {
 }
 
 void init() {
+    if (!plat_window_open()) return;
     glClearColor(1.0f, 1.0f, 1.0f, 0.0f);
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_CULL_FACE);
@@ -62,10 +73,31 @@ void init() {
     glCullFace(GL_BACK);
 }
 
+void start_world(int &argc, char **argv) {
+    buttaiinit();
+    ry = 90.0;
+    // Through the demo module, which records what each callback gets when asked to; queued
+    // motion reaches the game merged, as its motion handler expects it.
+    const plat_callbacks cb{demo_display, demo_resize, demo_keyboard, demo_mouse, demo_mousemove};
+    hWnd = hooks.open_window(argc, argv, cb);
+    hooks.arm_timer();
+    gs.init();
+    init();
+    ply.y = -120.0;
+    plat_warp_cursor(gw / 2, gh / 2);
+    moveon = 1;
+}
+
 int tarmik_main(int argc, char **argv) {
     // A console that has gone (a closed pipe) only loses its lines; the game goes on.
     std::signal(SIGPIPE, SIG_IGN);
     take_options(argc, argv);
+    // Without a display there is nothing to play on: said before anything else is asked.
+    std::string why;
+    if (hooks.open_window == open_real_window && !plat_window_possible(argc, argv, why)) {
+        std::fprintf(stderr, "tarmik: %s\n", why.c_str());
+        return 1;
+    }
     const int refused = demo_start();
     if (refused >= 0) return refused;
     console_line("NOW LOADING…");
@@ -76,32 +108,7 @@ int tarmik_main(int argc, char **argv) {
         start_notice();
     else
         opening();
-    buttaiinit();
-    glutInitWindowPosition(1, 1);
-    glutInitWindowSize(500, 500);
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    ry = 90.0;
-    glutCreateWindow(u8"ＴＡＲＭＩＫ");
-    // Through the demo module, which records what each callback gets when asked to.
-    glutDisplayFunc(demo_display);
-    glutReshapeFunc(demo_resize);
-    glutKeyboardFunc(demo_keyboard);
-    glutMouseFunc(demo_mouse);
-    // Queued motion merged by the platform, as the game's motion handler expects it.
-    plat_passive_motion(demo_mousemove);
-    hWnd = plat_find_window();
-    plat_watch_window(hWnd);
-    // The window manager reads its title as UTF-8.
-    plat_set_title(hWnd, u8"ＴＡＲＭＩＫ");
-    // The desktop matches the window to its menu entry and icon by this class.
-    plat_set_class(hWnd, "tarmik", "Tarmik");
-    hooks.arm_timer();
-    gs.init();
-    init();
-    ply.y = -120.0;
-    plat_warp_cursor(gw / 2, gh / 2);
-    moveon = 1;
+    start_world(argc, argv);
     hooks.main_loop();
     music_set[0].Term();
     return 0;

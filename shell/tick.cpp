@@ -1,9 +1,8 @@
 // The timer tick: the game's clock.
-#include <GL/freeglut.h>
-
 #include "flow/gamestate.h"
 #include "flow/stage.h"
-#include "shell/console.h"
+#include "base/console.h"
+#include "platform/platform.h"
 #include "shell/shell.h"
 #include "world/buttai.h"
 
@@ -51,10 +50,10 @@ void timer_body() {
         t->prevpos = t->pos;
         ++it;
     }
-    glutPostRedisplay();
+    plat_post_redisplay();
 }
 
 void timer(int) {
     timer_body();
-    glutTimerFunc(100, timer, 0);
+    plat_arm_timer(100, timer, 0);
 }

@@ -45,7 +45,9 @@ xdotool key q
 cp "$WORK/out.txt" "$WORK/rec-out.txt"
 cp "$WORK/game/ranking.dat" "$WORK/rec-ranking.dat"
 
-head -n 1 "$DEMO" | grep -qx '# tarmik-demo 1 tarmik [0-9.]*' || fail "demo header: $(head -n 1 "$DEMO")"
+head -n 1 "$DEMO" | grep -qx '# tarmik-demo 2 tarmik [0-9.]*' || fail "demo header: $(head -n 1 "$DEMO")"
+stages=$(sha256sum "$WORK/clean/stagefile.txt" | cut -d' ' -f1)
+[ "$(sed -n 2p "$DEMO")" = "stages $stages" ] || fail "the demo does not name its stages"
 grep -qx 'menu 1' "$DEMO" || fail "no menu answer"
 grep -q '^tick [0-9]' "$DEMO" || fail "idle ticks not run-length coded"
 expect=$(grep '^expect ' "$DEMO") || fail "no final state"
@@ -88,14 +90,14 @@ grep -qE '^timedemo: [0-9]+ frames, [0-9.]+ seconds, [0-9.]+ frames per second$'
 cmp "$WORK/rec-ranking.dat" "$WORK/game/ranking.dat" || fail "--ranking did not enter the same line"
 
 # Not a demo, another format, a command a demo does not hold: one line, status 2.
-printf '# tarmik-demo 2 tarmik 9.0\nmenu 1\n' > "$WORK/v2.demo"
+printf '# tarmik-demo 9 tarmik 9.0\nmenu 1\n' > "$WORK/v9.demo"
 printf '# tarmik-demo 1 tarmik 1.0\nmenu 1\npng x.png\n' > "$WORK/png.demo"
-for f in "$WORK/game/stagefile.txt" "$WORK/v2.demo" "$WORK/png.demo"; do
+for f in "$WORK/game/stagefile.txt" "$WORK/v9.demo" "$WORK/png.demo"; do
   st=0; (cd "$WORK/game" && ./tarmik --playdemo "$f" > "$WORK/o.txt" 2> "$WORK/e.txt") || st=$?
   [ "$st" = 2 ] && [ "$(wc -l < "$WORK/e.txt")" = 1 ] && [ ! -s "$WORK/o.txt" ] ||
     fail "$f: status $st, $(cat "$WORK/e.txt")"
 done
-st=0; (cd "$WORK/game" && "$SIM" "$WORK/v2.demo" > /dev/null 2> "$WORK/e.txt") || st=$?
+st=0; (cd "$WORK/game" && "$SIM" "$WORK/v9.demo" > /dev/null 2> "$WORK/e.txt") || st=$?
 [ "$st" = 2 ] || fail "tarmik-sim played another format"
 # A demo that ends early just ends.
 head -n 12 "$DEMO" > "$WORK/short.demo"

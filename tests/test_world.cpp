@@ -1,4 +1,5 @@
-#include <GL/freeglut.h>
+#include <GL/gl.h>
+#include <GL/glu.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,9 +1,8 @@
 #include "testutil.h"
 
-#include <GL/freeglut.h>
-#include <GL/glx.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "platform/platform.h"
+
+#include <GL/gl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -64,20 +63,18 @@ void test_window(int w, int h) {
         int argc = 1;
         char name[] = "test";
         char *argv[] = {name, nullptr};
-        glutInitWindowPosition(1, 1);
-        glutInitWindowSize(w, h);
-        glutInit(&argc, argv);
-        glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-        glutCreateWindow("test");
-        glutDisplayFunc([] {});
+        const plat_window_spec spec{1, 1, w, h, "test", "test", "Test"};
+        plat_callbacks cb{};
+        cb.display = [] {};
+        plat_open_window(argc, argv, spec, cb);
         made = true;
         // Let the server map the window, so the front buffer holds what is shown.
         for (int i = 0; i < 30; ++i) {
-            glutMainLoopEvent();
+            plat_pump_events();
             usleep(10000);
         }
     } else {
-        glutReshapeWindow(w, h);
+        plat_reshape_window(w, h);
     }
     glViewport(0, 0, w, h);
 }
@@ -118,20 +115,14 @@ bool write_png(const std::string &path, int w, int h, const std::vector<uint8_t>
 }
 
 std::vector<uint8_t> read_window(int w, int h) {
-    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3, 0);
-    glFinish();
-    Display *d = glXGetCurrentDisplay();
-    XSync(d, False);
-    XImage *img = XGetImage(d, glXGetCurrentDrawable(), 0, 0, w, h, AllPlanes, ZPixmap);
-    if (!img) return rgb;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            unsigned long p = XGetPixel(img, x, y);
-            uint8_t *o = &rgb[(static_cast<size_t>(y) * w + x) * 3];
-            o[0] = (p >> 16) & 0xFF;
-            o[1] = (p >> 8) & 0xFF;
-            o[2] = p & 0xFF;
-        }
-    XDestroyImage(img);
+    std::vector<uint8_t> rgb, shown;
+    int sw = 0, sh = 0;
+    rgb.assign(static_cast<size_t>(w) * h * 3, 0);
+    if (!plat_read_window(shown, sw, sh)) return rgb;
+    for (int y = 0; y < h && y < sh; ++y)
+        for (int x = 0; x < w && x < sw; ++x)
+            for (int c = 0; c < 3; ++c)
+                rgb[(static_cast<size_t>(y) * w + x) * 3 + c] =
+                    shown[(static_cast<size_t>(y) * sw + x) * 3 + c];
     return rgb;
 }

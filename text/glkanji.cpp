@@ -2,11 +2,9 @@
 
 #include "text/matrix.h"
 
-#include <GL/gl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "base/files.h"
 
+#include <GL/gl.h>
 #include <cstdio>
 #include <limits>
 
@@ -31,23 +29,6 @@ constexpr int32_t max_font_size = 256;
 // Slots a character can reach: JIS 0x7E 0x7E is the last.
 constexpr size_t addressable_slots = 9374;
 
-// Opens the font only when it is a regular file (or a link to one): a device could feed
-// runs for ever, a pipe could keep the game waiting.
-std::FILE *open_font(const char *name) {
-    struct stat st;
-    if (stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return nullptr;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::FILE *f = fdopen(fd, "rb");
-    if (!f) close(fd);
-    return f;
-}
-
 // Cells are 96 slots a JIS row; rows start at 0x21, after the 256 single-byte slots.
 inline int32_t jis_slot(int32_t row, int32_t cell) {
     return 96 * row + cell - 2849;
@@ -64,7 +45,8 @@ bool glKanji::load(const char *fileName) {
     charBytes = 0;
     charCount = 0;
 
-    std::FILE *f = open_font(fileName);
+    // Only a regular file: a device could feed runs for ever, a pipe keep the game waiting.
+    std::FILE *f = fopen_regular(fileName, "rb");
     if (!f) return false;
 
     unsigned char head[4];

@@ -1,5 +1,6 @@
 # The game's music and sound effects, synthesised by a tool of ours.
 add_executable(tarmik-mksound ${CMAKE_SOURCE_DIR}/tools/mksound.cpp)
+target_link_libraries(tarmik-mksound PRIVATE tarmik_base)
 
 set(SOUND_FILES ${GAME_DIR}/bgm.mid ${GAME_DIR}/shot.wav ${GAME_DIR}/kara.wav ${GAME_DIR}/ata.wav)
 add_custom_command(

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/wave.h"
+
 namespace {
 
 // ---------------------------------------------------------------- MIDI
@@ -496,32 +498,6 @@ std::vector<int16_t> make_ata() {
     return finish(s, 0.9);
 }
 
-std::vector<uint8_t> wave_file(const std::vector<int16_t> &pcm) {
-    std::vector<uint8_t> b;
-    auto str = [&](const char *s) { b.insert(b.end(), s, s + 4); };
-    auto le = [&](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    const uint32_t data = static_cast<uint32_t>(pcm.size() * 2);
-    str("RIFF");
-    le(36 + data, 4);
-    str("WAVE");
-    str("fmt ");
-    le(16, 4);
-    le(1, 2); // PCM
-    le(1, 2); // mono
-    le(rate, 4);
-    le(rate * 2, 4);
-    le(2, 2);
-    le(16, 2);
-    str("data");
-    le(data, 4);
-    for (int16_t v : pcm)
-        le(static_cast<uint16_t>(v), 2);
-    return b;
-}
-
 bool write(const std::string &path, const std::vector<uint8_t> &bytes) {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -542,9 +518,9 @@ int main(int argc, char **argv) {
         std::vector<uint8_t> bytes;
     } files[] = {
         {"bgm.mid", make_bgm()},
-        {"shot.wav", wave_file(make_shot())},
-        {"kara.wav", wave_file(make_kara())},
-        {"ata.wav", wave_file(make_ata())},
+        {"shot.wav", wave_file(make_shot(), rate)},
+        {"kara.wav", wave_file(make_kara(), rate)},
+        {"ata.wav", wave_file(make_ata(), rate)},
     };
     for (const auto &f : files) {
         if (!write(dir + "/" + f.name, f.bytes)) {

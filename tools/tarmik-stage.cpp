@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "flow/stage.h"
-#include "shell/console.h"
+#include "base/console.h"
 #include "world/buttai.h"
 #include "world/random.h"
 

@@ -1,6 +1,8 @@
 #include "world/buttai.h"
 
-#include <GL/freeglut.h>
+#include <GL/gl.h>
+
+#include "platform/platform.h"
 
 int32_t shothitg = 0;
 
@@ -38,7 +40,7 @@ void sphere(buttai &o, class_colour &c, double r, double g, double b, double a) 
     o.calc(&cr, &cg, &cb, &ca);
     glMaterialfv(GL_FRONT, GL_DIFFUSE, colour_once(c, r, g, b, a));
     const int n = detail_slices(o.detail);
-    glutSolidSphere(o.radius, n, n);
+    plat_solid_sphere(o.radius, n, n);
 }
 
 } // namespace
@@ -84,7 +86,7 @@ void building::draw2() {
     calc(&r, &g, &b, &a);
     a = 1.0;
     glMaterialfv(GL_FRONT, GL_DIFFUSE, colour_once(building_colour, r, g, b, a));
-    glutSolidCube(radius);
+    plat_solid_cube(radius);
 }
 
 void building::calc(double *r, double *g, double *b, double *) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "shell/console.h"
+#include "base/console.h"
 #include "sound/mci.h"
 #include "world/buttai.h"
 

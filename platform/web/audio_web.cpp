@@ -2,7 +2,7 @@
 // a "sequencer" plays the music rendered from the MIDI file at build time. Browsers only
 // start audio on the player's first gesture; what was started before begins then.
 #include "platform/platform.h"
-#include "sound/mci.h"
+#include "platform/media.h"
 
 #include <emscripten.h>
 #include <strings.h>
@@ -28,10 +28,7 @@ EM_JS(void, js_audio_close, (int id), { tarmik.audio.close(id); });
 
 namespace {
 
-constexpr uint32_t no_audio = 1;
-constexpr uint32_t no_such_type = 2;
-constexpr uint32_t cannot_load = 3;
-constexpr uint32_t no_such_device = 4;
+using namespace media_result;
 // The page's own beep: what a missing effect file plays.
 constexpr int beep_id = 0;
 

@@ -54,7 +54,8 @@ void motion_at(int x, int y) {
     }
 }
 
-// A warp produces one motion event of its own at the point it jumped to, as X does.
+// A warp produces one motion event of its own at the point it jumped to, as X does; the
+// platform's motion merge turns it into the warp's echo.
 void after_callback() {
     for (int guard = 0; echo_pending && guard < 8; ++guard) {
         echo_pending = false;

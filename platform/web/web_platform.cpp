@@ -1,5 +1,8 @@
 // The platform services in the page: the window as a canvas, the pointer as relative motion
 // under Pointer Lock, the title line on an overlay, and the console's input from the panel.
+#include "platform/driven.h"
+#include "platform/glut_window.h"
+#include "platform/motion.h"
 #include "platform/platform.h"
 #include "platform/web/web.h"
 
@@ -78,7 +81,12 @@ void web_fatal(const char *what) {
 namespace {
 
 bool recording = false;
-std::vector<plat_event> recorded;
+motion_merge merge;
+driven_pointer driven(merge);
+
+void passive_motion(int x, int y) {
+    merge.pointer_at(x, y);
+}
 
 // The console's input: what the player types or clicks in the panel. A read waits for it,
 // giving the browser the time meanwhile.
@@ -122,20 +130,39 @@ bool plat_recording() {
     return recording;
 }
 std::vector<plat_event> &plat_recorded() {
-    return recorded;
+    return driven.events();
+}
+void plat_motion_event(int32_t x, int32_t y, bool always) {
+    merge.pointer_at(x, y, always);
 }
 
-plat_window plat_find_window() {
+plat_window plat_driven_window(const plat_callbacks &cb) {
+    merge.set_handler(cb.passive_motion);
     return 1;
 }
 
-void plat_set_title(plat_window, const char *utf8) {
-    js_set_title(utf8);
+// The canvas is the whole window, and it lives as long as the page; a page has no window
+// class, its own title names it.
+plat_window glut_window_opened(const plat_window_spec &spec, void (*passive)(int, int)) {
+    merge.set_handler(passive);
+    glutPassiveMotionFunc(passive_motion);
+    js_set_title(spec.title);
+    return 1;
 }
 
-// The canvas is the whole window; its own coordinates serve as the screen's.
-// A page has no window class; the page's own title names it.
-void plat_set_class(plat_window, const char *, const char *) {}
+bool plat_window_possible(int, char **, std::string &) {
+    return true;
+}
+
+// Its own coordinates serve as the screen's.
+void plat_screen_size(int &w, int &h) {
+    w = web_window_width();
+    h = web_window_height();
+}
+
+bool plat_read_window(std::vector<uint8_t> &, int &, int &) {
+    return false;
+}
 
 plat_rect plat_window_rect(plat_window) {
     return {0, 0, web_window_width(), web_window_height()};
@@ -143,37 +170,29 @@ plat_rect plat_window_rect(plat_window) {
 
 void plat_warp_cursor(int32_t x, int32_t y) {
     if (recording) {
-        recorded.push_back({"warp", x, y});
+        driven.warp(x, y);
         return;
     }
     web_warp_pointer(x, y);
+    merge.warped(x, y);
 }
-
-// Motion comes from Pointer Lock as relative steps, and each warp's echo is given right after
-// the callback that warped: nothing queues up behind a warp here.
-void plat_passive_motion(void (*handler)(int x, int y)) {
-    glutPassiveMotionFunc(handler);
-}
-
-// The canvas lives as long as the page.
-void plat_watch_window(plat_window) {}
 
 // While a game is played the pointer is locked to the canvas; the page asks for the lock on
 // the player's gesture if the browser refused it here.
 void plat_confine_pointer(plat_window, bool on) {
     static int confined = -1;
-    if (on == (confined == 1)) return;
-    confined = on ? 1 : 0;
     if (recording) {
-        recorded.push_back({on ? "confine" : "free", 0, 0});
+        driven.confine(on);
         return;
     }
+    if (on == (confined == 1)) return;
+    confined = on ? 1 : 0;
     js_confine_pointer(on ? 1 : 0);
 }
 
 void plat_hide_cursor() {
     if (recording) {
-        recorded.push_back({"hide", 0, 0});
+        driven.hide();
         return;
     }
     web_hide_pointer(true);

@@ -1,5 +1,5 @@
-// The shell's globals and the program-wide objects, in their construction order:
-// the stage file first, then the ranking, the object lists and the game state.
+// The program-wide objects, in their construction order: the stage file first, then the
+// ranking, the object lists and the game state.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,8 +11,8 @@
 #include "flow/gamestate.h"
 #include "flow/stage.h"
 #include "ranking/score.h"
-#include "shell/console.h"
-#include "shell/shell.h"
+#include "base/console.h"
+#include "base/quit.h"
 #include "world/buttai.h"
 
 namespace {
@@ -27,7 +27,7 @@ void out_of_memory() {
         ssize_t n = write(STDOUT_FILENO, line, sizeof line - 1);
         (void)n;
     }
-    std::exit(-1);
+    quit(-1);
 }
 
 // Runs before any file is opened: a closed standard stream would otherwise hand its number
@@ -40,15 +40,6 @@ __attribute__((constructor(101))) void ready_process() {
 }
 
 } // namespace
-
-PLAYER ply;
-double rx, ry;
-int32_t gw, gh;
-int32_t xo, yo;
-int32_t moveon;
-_Key key_press; // zero: KEY_N, consumed harmlessly by the first frame
-plat_window hWnd;
-plat_rect winsize;
 
 std::ifstream fin = open_stage_file();
 Console_Score clScore("ranking.dat");

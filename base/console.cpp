@@ -1,4 +1,4 @@
-#include "shell/console.h"
+#include "base/console.h"
 
 #include <iconv.h>
 #include <langinfo.h>

@@ -1,0 +1,73 @@
+#include "base/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+int open_regular(const std::string &name, int flags) {
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    // Non-blocking for the open alone: a FIFO swapped in after the check must not hang it.
+    int fd = open(name.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+std::FILE *fopen_regular(const std::string &name, const char *mode) {
+    const int fd = open_regular(name, O_RDONLY);
+    if (fd < 0) return nullptr;
+    std::FILE *f = fdopen(fd, mode);
+    if (!f) close(fd);
+    return f;
+}
+
+bool is_regular_file(const std::string &name) {
+    struct stat st;
+    return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool is_other_than_file(const std::string &name) {
+    struct stat st;
+    return stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+bool read_regular(const std::string &name, size_t max, std::string &text, std::string &error) {
+    text.clear();
+    const int fd = open_regular(name, O_RDONLY);
+    if (fd < 0) {
+        error = errno == EINVAL ? "not a regular file" : "cannot open";
+        return false;
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            error = "read error";
+            return false;
+        }
+        if (n == 0) break;
+        if (text.size() + static_cast<size_t>(n) > max) {
+            close(fd);
+            error = "longer than " + std::to_string(max) + " bytes";
+            return false;
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
