@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -92,6 +93,18 @@ int in_child(bool as_nobody, const std::function<int()> &body, std::string *prin
     if (printed) *printed = text;
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
+
+// A scratch folder every user can reach: the build folder may lie under one that others cannot
+// enter (a clone in /root or in a private temporary folder). Removed when it goes out of scope.
+struct open_scratch {
+    std::string path;
+    explicit open_scratch(const std::string &name) {
+        std::string templ = "/tmp/tarmik-" + name + ".XXXXXX";
+        if (!mkdtemp(&templ[0]) || chmod(templ.c_str(), 0755) != 0) std::abort();
+        path = templ;
+    }
+    ~open_scratch() { std::system(("rm -rf '" + path + "'").c_str()); }
+};
 
 std::string listing(Score &s) {
     testing::internal::CaptureStdout();
@@ -325,7 +338,8 @@ TEST(Ranking, FailedWriteKeepsTheOldFile) {
 // console says the result was not saved; a read-only folder still takes the record.
 TEST(RankingFile, FilesThePlayerMayNotWriteAsAnUnprivilegedUser) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to become nobody";
-    const std::string dir = scratch_dir("rank_perm");
+    const open_scratch scratch("rank_perm");
+    const std::string &dir = scratch.path;
     const std::string old = full_table_file();
     const std::string notice = iconv_sjis(u8"ランキングを保存できませんでした\n");
     struct setup {
