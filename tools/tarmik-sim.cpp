@@ -71,9 +71,11 @@ bool take_warps() {
     return warped;
 }
 
-// The motion event of the game's own warp comes back at the warped point.
+// The motion event of the game's own warp comes back at the warped point; the pointer then
+// stands where a warp made while handling it put it.
 void take_echo() {
     if (take_warps()) plat_motion_event(cursor_x - client_left, cursor_y - client_top, false);
+    take_warps();
 }
 
 void pump(const std::chrono::milliseconds &limit, bool (*done)()) {
