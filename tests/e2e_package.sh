@@ -15,6 +15,10 @@ for need in libglut fonts-ipafont-gothic timgm6mb-soundfont libsdl2-mixer libfon
 done
 root=$WORK/root
 dpkg-deb -x "$deb" "$root"
+# The project's developers maintain it, in the control file and the changelog alike.
+maintainer=$(dpkg-deb -f "$deb" Maintainer)
+[[ $maintainer == "TARMIK developers <"*">" ]] || fail "Maintainer: $maintainer"
+zgrep -qF -- " -- $maintainer  " "$root/usr/share/doc/tarmik/changelog.gz" || fail "changelog: $(zcat "$root/usr/share/doc/tarmik/changelog.gz")"
 desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop entry"
 appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/*.metainfo.xml > "$WORK/as.log" ||
   { cat "$WORK/as.log" >&2; fail "metainfo"; }
