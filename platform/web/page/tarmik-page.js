@@ -265,6 +265,20 @@
   const STORE = 'FILE_DATA', KEY = '/save/ranking.dat', PENDING = 'tarmik-ranking-pending:';
   const tab = Date.now().toString(36) + Math.random().toString(36).slice(2, 8);
   let pendingCount = 0;
+  const unkept = new Map(); // tables that localStorage refused, waiting here instead
+  let storage = null;
+  try {
+    storage = window.localStorage; // a page may be denied it
+  } catch (e) { /* the store alone, then */ }
+  const waiting = (prefix) => (storage ? Object.keys(storage) : []).concat([...unkept.keys()])
+    .filter((k) => k.startsWith(prefix)).sort();
+  const entry = (k) => {
+    try {
+      return unkept.get(k) || JSON.parse(storage.getItem(k));
+    } catch (e) {
+      return null; // taken meanwhile
+    }
+  };
   const bytesText = (b) => { let s = ''; for (let i = 0; i < b.length; i++) s += String.fromCharCode(b[i]); return s; };
   const textBytes = (s) => Uint8Array.from(s, (c) => c.charCodeAt(0));
   t.base = ''; // the record's contents as this tab last read or wrote them
@@ -339,18 +353,14 @@
         const rec = get.result;
         contents = rec && rec.contents ? bytesText(rec.contents) : '';
         const applied = (rec && rec.applied) || [];
-        const keys = Object.keys(localStorage).filter((k) => k.startsWith(PENDING)).sort();
-        for (const k of keys) {
+        for (const k of waiting(PENDING)) {
           if (applied.includes(k)) {
             taken.push(k);
             continue;
           }
-          let entry;
-          try {
-            entry = JSON.parse(localStorage.getItem(k));
-          } catch (e) { /* gone meanwhile */ }
-          if (!entry) continue;
-          contents = merge(entry.mine, entry.base, contents);
+          const e = entry(k);
+          if (!e) continue;
+          contents = merge(e.mine, e.base, contents);
           applied.push(k);
           taken.push(k);
         }
@@ -359,7 +369,10 @@
         }
       };
       tx.oncomplete = () => {
-        for (const k of taken) localStorage.removeItem(k);
+        for (const k of taken) {
+          if (storage) storage.removeItem(k);
+          unkept.delete(k);
+        }
         if (taken.length) t.stored++;
         done(contents);
       };
@@ -379,16 +392,15 @@
     t.saved = data;
     const mine = bytesText(data);
     // Against the last table of this tab still waiting, if any: the store will hold it first.
-    const waiting = Object.keys(localStorage).filter((k) => k.startsWith(PENDING + tab)).sort();
-    let base = t.base;
-    if (waiting.length) {
-      try {
-        base = JSON.parse(localStorage.getItem(waiting[waiting.length - 1])).mine;
-      } catch (e) { /* taken meanwhile */ }
-    }
+    const mineWaiting = waiting(PENDING + tab);
+    const last = mineWaiting.length && entry(mineWaiting[mineWaiting.length - 1]);
+    const base = last ? last.mine : t.base;
+    const key = `${PENDING}${tab}:${String(++pendingCount).padStart(8, '0')}`;
     try {
-      localStorage.setItem(`${PENDING}${tab}:${String(++pendingCount).padStart(8, '0')}`, JSON.stringify({ mine, base }));
-    } catch (e) { /* no localStorage: the store alone */ }
+      storage.setItem(key, JSON.stringify({ mine, base }));
+    } catch (e) {
+      unkept.set(key, { mine, base }); // no localStorage here: the store alone keeps it
+    }
     flush((contents) => {
       if (contents === null) return;
       t.base = contents;
