@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     folder = made;
     std::atexit([] {
         std::remove((folder + "/ranking.dat").c_str());
+        std::remove((folder + "/ranking.dat.bak").c_str());
         rmdir(folder.c_str());
     });
     return 0;

@@ -3,7 +3,8 @@
 # libexec, its files in share/games/tarmik, and the launcher `tarmik` in games, which runs
 # it in the player's own folder. Desktop entry, AppStream metainfo, icons and man page too.
 set(TARMIK_APP_ID io.github.tarmik.tarmik)
-set(TARMIK_MAINTAINER "TARMIK maintainers <maintainers@users.noreply.c-seed-52cc4ae4.example>")
+# No mail address is published for the project yet: a reserved domain that reaches nobody.
+set(TARMIK_MAINTAINER "TARMIK developers <developers@tarmik.invalid>")
 set(TARMIK_INSTALL_GAMESDIR games CACHE STRING "Where the launcher goes (relative to the prefix)")
 set(TARMIK_INSTALL_LIBEXECDIR ${CMAKE_INSTALL_LIBEXECDIR}/tarmik)
 set(TARMIK_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/games/tarmik)

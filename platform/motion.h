@@ -8,7 +8,8 @@
 class motion_merge {
   public:
     void set_handler(void (*h)(int x, int y)) { handler = h; }
-    // The pointer was warped; it landed at (x, y) in window coordinates.
+    // The pointer was warped; it landed at (x, y) in window coordinates. A warp made by the
+    // handler moves the pointer by as much as the warp's target lies from the point handled.
     void warped(int x, int y);
     // A motion event came and the pointer stands at (x, y) in window coordinates. Unless
     // always is set, a point already given is not given again: it is the echo itself or a
@@ -24,4 +25,7 @@ class motion_merge {
     int echo_x = 0, echo_y = 0;
     bool delivered = false;
     int last_x = 0, last_y = 0;
+    // While a point is handled: how far the handler's warps have moved the pointer.
+    bool handling = false;
+    int moved_x = 0, moved_y = 0;
 };

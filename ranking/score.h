@@ -20,15 +20,16 @@ class Score {
 
     explicit Score(const std::string &filename);
     virtual void outputdata();
-    // Inserts the record into the table as the file holds it now (other games may have
-    // written it since), keeps at most 20 (one removed at most), rewrites the file, returns
-    // the 1-based place (21 when not kept). A file that cannot be saved is said so on the
-    // console and left as it is.
+    // Inserts the record into the table held in memory, together with the records other games
+    // wrote into the file since this one last read or wrote it; keeps at most 20 (one removed
+    // at most), rewrites the file, returns the 1-based place (21 when not kept). A file that
+    // cannot be saved is said so on the console and left as it is; the table in memory keeps
+    // the record for the next write.
     int32_t inputdata(clData record);
 
   private:
-    // Results of this run that could not be saved yet (the best 20), carried to the next write.
-    std::vector<clData> unsaved;
+    // The records the file held when this run last read or wrote it.
+    std::vector<clData> known;
 };
 
 class Console_Score : public Score {

@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "ranking/score.h"
 #include "shell/options.h"
+#include "shell/record_target.h"
 #include "shell/script.h"
 #include "shell/shell.h"
 
@@ -281,6 +282,7 @@ bool script_file::next(std::string &line, long &number, std::string &error) {
 bool demo_check(const std::string &path, bool must_be_demo, bool demo_only, demo_header &out,
                 std::string &error) {
     out = demo_header{};
+    error.clear();
     script_file f;
     if (!f.open(path, error)) return false;
     std::string line;
@@ -373,6 +375,16 @@ void pace() {
     next_tick = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
 }
 
+// A time-demo runs flat out, but the window system still gets its turn now and then, so q and
+// Esc end it as they end any game.
+std::chrono::steady_clock::time_point last_pump;
+void pump_now_and_then() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_pump < std::chrono::milliseconds(50)) return;
+    last_pump = now;
+    plat_pump_events();
+}
+
 void report_timedemo() {
     if (plat_window_open()) glFinish();
     const double s =
@@ -389,7 +401,7 @@ void play_loop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     script_host host;
-    if (!timedemo) host.pace = pace;
+    host.pace = timedemo ? pump_now_and_then : pace;
     static script_runner runner(host);
     play_start = next_tick = std::chrono::steady_clock::now();
     // The demo may end with Esc or q; registered after the runner, so it runs before the
@@ -406,7 +418,7 @@ void play_loop() {
         std::fprintf(stderr, "tarmik: %s\n", error.c_str());
         quit(2);
     }
-    auto last_pump = std::chrono::steady_clock::now();
+    last_pump = std::chrono::steady_clock::now();
     bool in_header = true;
     while (f.next(line, n, error)) {
         if (n == 1) continue;
@@ -423,16 +435,11 @@ void play_loop() {
                          shown_line(line).c_str());
             quit(status);
         }
-        // The window system gets its turn: a time-demo now and then, so q and Esc still work.
-        if (!timedemo) {
+        // The window system gets its turn after every line.
+        if (timedemo)
+            pump_now_and_then();
+        else
             plat_pump_events();
-        } else if ((n & 63) == 0) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - last_pump > std::chrono::milliseconds(50)) {
-                plat_pump_events();
-                last_pump = now;
-            }
-        }
     }
     if (!error.empty()) {
         std::fprintf(stderr, "tarmik: %s\n", error.c_str());
@@ -456,7 +463,11 @@ int demo_start() {
         return 2;
     }
     if (!record.empty()) {
-        std::string error;
+        std::string error = record_target_refused(record);
+        if (!error.empty()) {
+            std::fprintf(stderr, "tarmik: %s: %s\n", record.c_str(), error.c_str());
+            return 2;
+        }
         if (!recording.open(record, error)) {
             std::fprintf(stderr, "tarmik: %s\n", error.c_str());
             return 2;

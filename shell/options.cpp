@@ -98,12 +98,12 @@ void take_options(int &argc, char **argv) {
         if (!def) bad_usage(arg, ": unknown option");
         const char *value = nullptr;
         if (def->value) {
+            // Another option in its place is a value left out, not a file named "--data".
             if (eq)
                 value = eq + 1;
-            else if (i + 1 < argc)
+            else if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0)
                 value = argv[++i];
-            else
-                bad_usage(arg, " needs a value");
+            if (!value || !*value) bad_usage(arg, " needs a value");
         } else if (eq) {
             bad_usage(arg, ": this option takes no value");
         }

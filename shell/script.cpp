@@ -475,11 +475,13 @@ bool script_runner::take_warps() {
     return warped;
 }
 
-// The motion event of the game's own warp comes back at the warped point.
+// The motion event of the game's own warp comes back at the warped point; the pointer then
+// stands where a warp made while handling it put it.
 void script_runner::take_echo() {
     if (take_warps())
         plat_motion_event(cursor_x - driven_pointer::client_left,
                           cursor_y - driven_pointer::client_top, false);
+    take_warps();
 }
 
 std::vector<std::pair<std::string, std::string>> game_state() {

@@ -15,6 +15,10 @@ for need in libglut fonts-ipafont-gothic timgm6mb-soundfont libsdl2-mixer libfon
 done
 root=$WORK/root
 dpkg-deb -x "$deb" "$root"
+# The project's developers maintain it, in the control file and the changelog alike.
+maintainer=$(dpkg-deb -f "$deb" Maintainer)
+[[ $maintainer == "TARMIK developers <"*">" ]] || fail "Maintainer: $maintainer"
+zgrep -qF -- " -- $maintainer  " "$root/usr/share/doc/tarmik/changelog.gz" || fail "changelog: $(zcat "$root/usr/share/doc/tarmik/changelog.gz")"
 desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop entry"
 appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/*.metainfo.xml > "$WORK/as.log" ||
   { cat "$WORK/as.log" >&2; fail "metainfo"; }
@@ -36,6 +40,55 @@ set +e
 set -e
 [ "$st" = 2 ] && [ ! -s "$WORK/o" ] && [ "$(wc -l < "$WORK/e")" = 1 ] ||
   fail "unknown option: status $st, $(cat "$WORK/e" "$WORK/o")"
+
+# Names on the command line are the player's, relative to where the command was typed, and
+# the launcher's own paths never reach a command as options. run_launcher ARGS...: status in
+# ST, standard output in $WORK/o, standard error in $WORK/e; no console input.
+run_launcher() {
+  set +e
+  "$launcher" "$@" > "$WORK/o" 2> "$WORK/e" < /dev/null
+  ST=$?
+  set -e
+}
+printf '# tarmik-demo 1 tarmik %s\nmenu 1\ntick 2\n' "$(dpkg-deb -f "$deb" Version)" > short.demo
+run_launcher --timedemo short.demo
+[ "$ST" = 0 ] && grep -q '^timedemo: 2 frames' "$WORK/e" || fail "--timedemo of a demo here: $ST $(cat "$WORK/e")"
+run_launcher --record new.demo
+[ -f new.demo ] && [ ! -e "$player/new.demo" ] || fail "--record new.demo was not written here"
+run_launcher --record=other.demo
+[ -f other.demo ] || fail "--record=NAME was not written here"
+# The game's own files, also through a link into the installed data, are not recorded over.
+installed=$root/usr/share/games/tarmik
+printf '100\t\t1\t1\tKEEP\n' > "$player/ranking.dat"
+before=$(cat "$player/ranking.dat" "$installed/tarmik.demo" | md5sum)
+ln -s "$installed" "$WORK/shipped"
+for target in "$player/tarmik.demo" "$player/ranking.dat" "$installed/new.demo" "$WORK/shipped/new.demo"; do
+  run_launcher --record "$target"
+  [ "$ST" = 2 ] && [ "$(wc -l < "$WORK/e")" = 1 ] || fail "--record $target: status $ST, $(cat "$WORK/e")"
+done
+(cd "$player" && run_launcher --record ranking.dat && [ "$ST" = 2 ]) || fail "--record ranking.dat in the player's folder"
+[ "$(cat "$player/ranking.dat" "$installed/tarmik.demo" | md5sum)" = "$before" ] || fail "--record wrote the game's files"
+[ ! -e "$installed/new.demo" ] || fail "--record wrote into the installed files"
+rm "$player/ranking.dat" "$WORK/shipped"
+# A value missing, or an option where it belongs, is one line and status 2.
+for args in "--record --data" "--playdemo" "--data" "--record= --play"; do
+  # shellcheck disable=SC2086
+  run_launcher $args
+  [ "$ST" = 2 ] && [ "$(wc -l < "$WORK/e")" = 1 ] && [ ! -s "$WORK/o" ] || fail "$args: status $ST, $(cat "$WORK/e")"
+done
+[ ! -e ./--data ] && [ ! -e "$player/--data" ] || fail "--record --data wrote a file"
+# A relative XDG_DATA_HOME is not used; a HOME or XDG_DATA_HOME that starts with "-" is no option.
+[[ $(XDG_DATA_HOME=rel "$launcher" --help) == *"$HOME/.local/share/tarmik"* ]] || fail "relative XDG_DATA_HOME used"
+for env in "XDG_DATA_HOME=rel" "HOME=-dash" "XDG_DATA_HOME=-x"; do
+  set +e
+  env "$env" "$launcher" < /dev/null > "$WORK/o" 2> "$WORK/e"
+  ST=$?
+  set -e
+  [ "$ST" = 255 ] && ! grep -q 'invalid option' "$WORK/e" || fail "$env: status $ST, $(cat "$WORK/e")"
+done
+[ -d "./-dash/.local/share/tarmik" ] || fail "HOME=-dash: no player's folder under it"
+[ ! -e rel ] && [ ! -e ./-x ] || fail "a relative XDG_DATA_HOME made a folder"
+rm -rf ./-dash new.demo other.demo short.demo
 
 # The player's own stage file stays: one target under the eye, so the first shot clears the
 # only stage and the game is over at once. (The shipped first stage has nothing there.) It

@@ -122,4 +122,42 @@ play_sim "$WORK/ship" "$SHIPPED" || fail "shipped demo: $(tail -n 2 "$WORK/ship/
 iconv -f CP932 -t UTF-8 "$WORK/ship/out.txt" | grep -c 'ステージクリア' | grep -qx 14 ||
   fail "the shipped demo does not clear the 14 stages"
 grep -q ' gameover=1 ' <(grep '^expect' "$SHIPPED") || fail "the shipped demo does not end a game"
+# --record never writes the game's own files, a device, or a file named after an option.
+cp "$WORK/game/stagefile.txt" "$WORK/stages.before"
+for target in stagefile.txt ranking.dat /dev/full --data; do
+  st=0; (cd "$WORK/game" && ./tarmik --record "$target" < /dev/null > "$WORK/o.txt" 2> "$WORK/e.txt") || st=$?
+  [ "$st" = 2 ] && [ "$(wc -l < "$WORK/e.txt")" = 1 ] && [ ! -s "$WORK/o.txt" ] ||
+    fail "--record $target: status $st, $(cat "$WORK/e.txt")"
+done
+cmp -s "$WORK/stages.before" "$WORK/game/stagefile.txt" || fail "--record wrote over the stage file"
+[ -e "$WORK/game/--data" ] && fail "--record --data wrote a file named --data"
+
+# A recording the disk refuses (here: a file size limit) is said, and the game ends non-zero.
+# Its standard error goes through a pipe, which no file size limit holds back.
+rm -rf "$WORK/game"; cp -r "$WORK/clean" "$WORK/game"
+(sleep 3; xdotool search --name 'ＴＡＲＭＩＫ' windowfocus --sync key q 2> /dev/null || true) &
+QUITTER=$!
+(set +e; cd "$WORK/game" && printf '1\n' |
+  timeout 20 sh -c 'trap "" XFSZ; ulimit -f 0; exec ./tarmik --record "$0"' "$WORK/full.demo" \
+    2>&1 > /dev/null | cat > "$WORK/e.txt"; echo "${PIPESTATUS[1]}" > "$WORK/st")
+wait $QUITTER || true
+[ "$(cat "$WORK/st")" = 1 ] || fail "a demo the disk refused ended with status $(cat "$WORK/st")"
+grep -q 'the demo cannot be written' "$WORK/e.txt" || fail "no word of the refused demo: $(cat "$WORK/e.txt")"
+
+# q ends a time-demo too.
+{ head -n 3 "$SHIPPED"; for _ in $(seq 1 2000); do echo "tick 100"; done; } > "$WORK/long.demo"
+rm -rf "$WORK/game"; cp -r "$WORK/clean" "$WORK/game"
+(cd "$WORK/game" && exec ./tarmik --timedemo "$WORK/long.demo" > /dev/null 2> "$WORK/e.txt") &
+TPID=$!
+for _ in $(seq 1 50); do
+  WIN=$(xdotool search --name 'ＴＡＲＭＩＫ' 2> /dev/null | head -n 1 || true)
+  [ -n "$WIN" ] && break
+  sleep 0.1
+done
+sleep 1
+xdotool windowfocus --sync "$WIN" key q 2> /dev/null || true
+for _ in $(seq 1 50); do kill -0 $TPID 2> /dev/null || break; sleep 0.1; done
+kill -0 $TPID 2> /dev/null && { kill $TPID; fail "q did not end the time-demo"; }
+wait $TPID || fail "the time-demo ended by q with status $?"
+grep -q '^timedemo: ' "$WORK/e.txt" || fail "the time-demo ended by q said nothing"
 echo "record and playback test passed"

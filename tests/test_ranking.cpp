@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -92,6 +94,18 @@ int in_child(bool as_nobody, const std::function<int()> &body, std::string *prin
     if (printed) *printed = text;
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
+
+// A scratch folder every user can reach: the build folder may lie under one that others cannot
+// enter (a clone in /root or in a private temporary folder). Removed when it goes out of scope.
+struct open_scratch {
+    std::string path;
+    explicit open_scratch(const std::string &name) {
+        std::string templ = "/tmp/tarmik-" + name + ".XXXXXX";
+        if (!mkdtemp(&templ[0]) || chmod(templ.c_str(), 0755) != 0) std::abort();
+        path = templ;
+    }
+    ~open_scratch() { std::system(("rm -rf '" + path + "'").c_str()); }
+};
 
 std::string listing(Score &s) {
     testing::internal::CaptureStdout();
@@ -325,7 +339,8 @@ TEST(Ranking, FailedWriteKeepsTheOldFile) {
 // console says the result was not saved; a read-only folder still takes the record.
 TEST(RankingFile, FilesThePlayerMayNotWriteAsAnUnprivilegedUser) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to become nobody";
-    const std::string dir = scratch_dir("rank_perm");
+    const open_scratch scratch("rank_perm");
+    const std::string &dir = scratch.path;
     const std::string old = full_table_file();
     const std::string notice = iconv_sjis(u8"ランキングを保存できませんでした\n");
     struct setup {
@@ -513,4 +528,168 @@ TEST(RankingFile, ControlCharactersInTitlesDoNotReachATerminal) {
                             }),
               0);
     EXPECT_NE(got.find("A^[]0;owned^G^[[2J^?"), std::string::npos) << got;
+}
+
+// A link that another user planted in a shared sticky folder (as /tmp is) is not followed, as
+// a kernel with protected links would not follow it: a game run by root must not rewrite
+// root's file through it. The player's own link there, and a link in a folder that is not
+// shared so, are followed, and the file they lead to is replaced as a whole.
+TEST(RankingFile, LinksPlantedInASharedFolderByAnotherUserAreNotFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a link to nobody";
+    const std::string dir = scratch_dir("rank_planted");
+    const std::string shared = dir + "/shared", plain = dir + "/plain";
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(mkdir(plain.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(plain.c_str(), 0777), 0);
+    const std::string precious = dir + "/precious.dat", old = line(1, 1, 1, "ROOT");
+    write_file(precious, old);
+    ASSERT_EQ(symlink(precious.c_str(), (shared + "/ranking.dat").c_str()), 0);
+    ASSERT_EQ(lchown((shared + "/ranking.dat").c_str(), nobody, nogroup), 0);
+
+    testing::internal::CaptureStdout();
+    Console_Score planted(shared + "/ranking.dat");
+    EXPECT_TRUE(planted.ranklist.empty());
+    EXPECT_EQ(planted.inputdata(rec(999, 9, 90, "TOP")), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              iconv_sjis(u8"ランキングを保存できませんでした\n"));
+    EXPECT_EQ(read_file(precious), old);
+    EXPECT_EQ(folder_entries(shared), std::vector<std::string>{"ranking.dat"});
+
+    // The caller's own link in the shared folder, and nobody's in a plain one.
+    for (const char *kind : {"shared", "plain"}) {
+        SCOPED_TRACE(kind);
+        const std::string folder = dir + "/" + kind;
+        const std::string real = dir + "/real-" + kind + ".dat";
+        write_file(real, line(50, 1, 1, "OLD"));
+        const std::string link_name = folder + "/mine.dat";
+        ASSERT_EQ(symlink(real.c_str(), link_name.c_str()), 0);
+        if (folder == plain) {
+            ASSERT_EQ(lchown(link_name.c_str(), nobody, nogroup), 0);
+        }
+        struct stat before, after;
+        ASSERT_EQ(stat(real.c_str(), &before), 0);
+        Console_Score mine(link_name);
+        EXPECT_EQ(titles(mine), std::vector<std::string>{"OLD"});
+        EXPECT_EQ(mine.inputdata(rec(60, 1, 1, "NEW")), 1);
+        EXPECT_EQ(read_file(real), line(60, 1, 1, "NEW") + line(50, 1, 1, "OLD"));
+        ASSERT_EQ(stat(real.c_str(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << "not replaced as a whole";
+        ASSERT_EQ(lstat(link_name.c_str(), &after), 0);
+        EXPECT_TRUE(S_ISLNK(after.st_mode));
+    }
+    EXPECT_EQ(read_file(precious), old);
+    EXPECT_EQ(folder_entries(dir),
+              (std::vector<std::string>{"plain", "precious.dat", "real-plain.dat",
+                                        "real-shared.dat", "shared"}));
+}
+
+// The table in memory is the truth: a file deleted or spoilt during a game takes none of its
+// records away, and what other games wrote meanwhile still comes in. Bytes that cannot be
+// read are kept in ranking.dat.bak before the rewrite drops them, and the console says so.
+TEST(RankingFile, TheTableInMemoryOutlivesTheFileAndUnreadBytesAreKept) {
+    const std::string dir = scratch_dir("rank_memory");
+    const std::string f = dir + "/ranking.dat";
+    const std::string abc = line(500, 5, 50, "A") + line(400, 4, 40, "B") + line(300, 3, 30, "C");
+    const std::string kept_line =
+        iconv_sjis(u8"読めない記録があるため、元のランキングをranking.dat.bakに残しました\n");
+
+    write_file(f, abc);
+    Console_Score deleted(f);
+    ASSERT_EQ(std::remove(f.c_str()), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(deleted.inputdata(rec(350, 4, 45, "NEW")), 3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(read_file(f), line(500, 5, 50, "A") + line(400, 4, 40, "B") +
+                                line(350, 4, 45, "NEW") + line(300, 3, 30, "C"));
+
+    // Garbage written in front; another game's result added behind it meanwhile.
+    write_file(f, abc);
+    Console_Score spoilt(f);
+    Console_Score(f).inputdata(rec(450, 4, 45, "OTHER"));
+    const std::string garbage = "garbage\n" + read_file(f);
+    write_file(f, garbage);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(spoilt.inputdata(rec(350, 4, 45, "NEW")), 3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), kept_line);
+    EXPECT_EQ(titles(Console_Score(f)), (std::vector<std::string>{"A", "B", "NEW", "C"}));
+    EXPECT_EQ(read_file(f + ".bak"), garbage);
+
+    // A title with a blank stops the reading (as it always has); the records after it stay
+    // in the backup, said once.
+    const std::string split = line(5000, 9, 90, "A") + line(4500, 9, 90, "Secret Service") +
+                              line(3000, 7, 70, "C") + line(2000, 6, 60, "D");
+    write_file(f, split);
+    Console_Score blank(f);
+    EXPECT_EQ(titles(blank), (std::vector<std::string>{"A", "Secret"}));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(blank.inputdata(rec(100, 1, 1, "NEW")), 3);
+    EXPECT_EQ(blank.inputdata(rec(90, 1, 1, "NEXT")), 4);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), kept_line);
+    EXPECT_EQ(read_file(f + ".bak"), split);
+    EXPECT_EQ(read_file(f), line(5000, 9, 90, "A") + line(4500, 9, 90, "Secret") +
+                                line(100, 1, 1, "NEW") + line(90, 1, 1, "NEXT"));
+    EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"ranking.dat", "ranking.dat.bak"}));
+}
+
+// A ranking file grown huge is read only as far as a ranking needs; a lock another process
+// holds is waited for a short while, then the result stays in memory for the next write.
+TEST(RankingFile, AHugeFileOrAHeldLockDoesNotHoldTheGameUp) {
+    const std::string dir = scratch_dir("rank_huge");
+    const std::string f = dir + "/ranking.dat";
+    write_file(f, line(5000, 9, 90, "A"));
+    ASSERT_EQ(truncate(f.c_str(), 256 << 20), 0);
+    // In a child, so that its peak memory is its own: the growth in MiB, or 255 on failure.
+    const int grew = in_child(
+        false,
+        [&] {
+            rusage before, after;
+            getrusage(RUSAGE_SELF, &before);
+            const auto start = std::chrono::steady_clock::now();
+            Console_Score s(f);
+            const bool ok = s.ranklist.size() == 1 && s.inputdata(rec(10, 1, 1, "NEW")) == 2;
+            const auto took = std::chrono::steady_clock::now() - start;
+            getrusage(RUSAGE_SELF, &after);
+            if (!ok || took > std::chrono::seconds(2)) return 255;
+            return static_cast<int>(
+                std::min<long>(254, (after.ru_maxrss - before.ru_maxrss) >> 10));
+        },
+        nullptr);
+    EXPECT_LT(grew, 32) << "MiB more memory, or 255: wrong or slow";
+    EXPECT_EQ(read_file(f), line(5000, 9, 90, "A") + line(10, 1, 1, "NEW"));
+    struct stat st;
+    EXPECT_EQ(stat((f + ".bak").c_str(), &st) == 0 ? st.st_size : -1, 256 << 20);
+
+    // Another process holds the folder's lock (for 6 s at most, then lets go).
+    write_file(f, line(5000, 9, 90, "A"));
+    Console_Score s(f);
+    int held[2];
+    ASSERT_EQ(pipe(held), 0);
+    pid_t holder = fork();
+    if (holder == 0) {
+        int d = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+        if (d < 0 || flock(d, LOCK_EX) != 0) _exit(1);
+        if (write(held[1], "x", 1) != 1) _exit(1);
+        std::this_thread::sleep_for(std::chrono::seconds(6));
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(held[0], &c, 1), 1);
+    testing::internal::CaptureStdout();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(s.inputdata(rec(100, 1, 1, "WAITED")), 2);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              iconv_sjis(u8"ランキングを保存できませんでした\n"));
+    EXPECT_LT(took, 4000) << "ms";
+    EXPECT_EQ(read_file(f), line(5000, 9, 90, "A"));
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    close(held[0]);
+    close(held[1]);
+    EXPECT_EQ(s.inputdata(rec(90, 1, 1, "NEXT")), 3);
+    EXPECT_EQ(read_file(f),
+              line(5000, 9, 90, "A") + line(100, 1, 1, "WAITED") + line(90, 1, 1, "NEXT"));
 }

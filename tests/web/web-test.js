@@ -6,12 +6,16 @@
 // One game is played twice from the same steps: by tarmik-sim on the desktop and through real
 // input in the page (keys, pointer-locked motion, clicks), the page's clock stepped tick by tick.
 // Both must give the same console bytes and ranking file; a frame of each is compared pixel by
-// pixel; then the page is reloaded and must still list the result. Last, a game recorded on
-// the desktop plays back in the page (?demo=) with the desktop's console bytes and result.
+// pixel; then the page is reloaded and must still list the result. A game recorded on the
+// desktop plays back in the page (?demo=) with the desktop's console bytes and result. Last,
+// two tabs end games together and a tab is reloaded right as its game ends: the stored ranking
+// keeps every result; and ?demo= takes only a plain file name beside the page, never touching
+// the ranking.
 'use strict';
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
+const http = require('http');
 const { execFileSync, spawnSync } = require('child_process');
 const puppeteer = require('puppeteer-core');
 
@@ -145,6 +149,151 @@ async function demoCheck(browser, want) {
   check(good.errors.length + bad.errors.length === 0, 'no script errors in the demos');
 }
 
+// The ranking as the page stores it (IndexedDB) and as the game's folder holds it.
+async function rankings(page) {
+  return page.evaluate(() => new Promise((done) => {
+    const file = () => { try { return Array.from(FS.readFile('/game/ranking.dat')); } catch (e) { return []; } };
+    const req = indexedDB.open('/save');
+    req.onerror = () => done({ stored: null, file: file() });
+    req.onsuccess = () => {
+      const db = req.result;
+      if (!db.objectStoreNames.contains('FILE_DATA')) return done({ stored: [], file: file() });
+      const get = db.transaction('FILE_DATA').objectStore('FILE_DATA').get('/save/ranking.dat');
+      get.onsuccess = () => { const r = get.result; done({ stored: r ? Array.from(r.contents) : [], file: file() }); db.close(); };
+      get.onerror = () => done({ stored: null, file: file() });
+    };
+  })).then((r) => ({ stored: r.stored && Buffer.from(r.stored).toString('latin1'), file: Buffer.from(r.file).toString('latin1') }));
+}
+
+// A page at its menu, answered: the game's window is up. Script errors go to pageErrors.
+const pageErrors = [];
+async function openGame(context) {
+  const page = await context.newPage();
+  page.on('pageerror', (e) => pageErrors.push(e.message));
+  await page.setViewport({ width: 1100, height: 700 });
+  await page.goto(url + '?clock=manual');
+  await page.waitForFunction(() => window.tarmik && tarmik.promptMs !== null, { timeout: 30000 });
+  await page.click('button[data-answer="1"]');
+  await page.waitForFunction(() => tarmik.frames > 0, { timeout: 30000 });
+  return page;
+}
+
+// Plays a game to its end quickly: s (or y after a game), the ten shots into empty ground,
+// then the clock runs: without shots the time runs out within 30 ticks. With reload, the page
+// is reloaded as soon as the game has written its result into its folder, and beforeTime is
+// awaited before the time runs.
+async function endGame(page, key, reload, beforeTime) {
+  const box = await (await page.$('#canvas')).boundingBox();
+  await page.mouse.move(box.x + 20, box.y + 20);
+  await page.keyboard.press(key);
+  // One tick, whose frame starts the game (a tab in the background draws no other frames;
+  // its waits are polled by time, since it gets no animation frames either).
+  await page.waitForFunction(() => tarmik.events.length === 0, { polling: 50 });
+  await page.evaluate(() => { tarmik.clockTarget = tarmik.clockNow + 100; });
+  await page.waitForFunction(() => tarmik.clockNow >= tarmik.clockTarget, { polling: 50 });
+  for (let i = 0; i < 12; i++) { // the first click may only lock the pointer
+    await page.mouse.down();
+    await page.mouse.up();
+  }
+  await page.waitForFunction(() => tarmik.events.length === 0, { polling: 50 });
+  const file = () => { try { return FS.readFile('/game/ranking.dat').length; } catch (e) { return 0; } };
+  const before = await page.evaluate(`(${file})()`);
+  if (reload) {
+    // Right in the frame that shows the result, before anything else can run.
+    const reloaded = page.waitForNavigation({ timeout: 60000 });
+    await page.evaluate((f, n) => {
+      const length = eval(f), shown = tarmik.frameShown;
+      tarmik.frameShown = () => {
+        shown();
+        if (length() !== n) location.reload();
+      };
+    }, `(${file})`, before);
+    await beforeTime();
+    page.evaluate(() => { tarmik.clockTarget = tarmik.clockNow + 4000; }).catch(() => {});
+    await reloaded;
+    await page.waitForFunction(() => window.tarmik && tarmik.promptMs !== null, { timeout: 30000, polling: 50 });
+    return;
+  }
+  await page.evaluate(() => { tarmik.clockTarget = tarmik.clockNow + 4000; });
+  await page.waitForFunction(`(${file})() > ${before}`, { timeout: 60000, polling: 50 });
+}
+
+async function rankingStoreCheck(browser) {
+  const context = await browser.createBrowserContext(); // an empty store
+  try {
+    // Two tabs, each at its menu before either game ends, end their games together.
+    const [a, b] = [await openGame(context), await openGame(context)];
+    await Promise.all([endGame(a, 's'), endGame(b, 's')]);
+    const c = await openGame(context);
+    let r = await rankings(c);
+    const lines = (text) => (text || '').split('\n').filter((l) => l);
+    const one = lines(r.file)[0];
+    check(lines(r.stored).length === 2 && r.file === r.stored && lines(r.stored).every((l) => l === one),
+      `two tabs ending games together both keep their result (${lines(r.stored).length} stored)`);
+    // A reload in the frame that shows a game's result, while another tab keeps the store
+    // busy for a while: the result cannot have reached the store before the page goes.
+    const before = lines(r.stored).length;
+    await endGame(a, 'y', true, () => b.evaluate(() => new Promise((started) => {
+      const open = indexedDB.open('/save');
+      open.onsuccess = () => {
+        const store = open.result.transaction('FILE_DATA', 'readwrite').objectStore('FILE_DATA');
+        const until = Date.now() + 3000;
+        const spin = () => { if (Date.now() < until) store.get('busy').onsuccess = spin; };
+        spin();
+        started();
+      };
+    })));
+    r = await rankings(a);
+    check(lines(r.stored).length === before + 1 && r.file === r.stored,
+      `a reload right as a game ends keeps its result (${lines(r.stored).length} stored, ${before} before)`);
+    await Promise.all([a.close(), b.close(), c.close()]);
+    return r.stored;
+  } finally {
+    await context.close();
+  }
+}
+
+// ?demo= with anything but a plain file name beside the page is refused; a plain name plays
+// from a folder of its own, even one named ranking.dat, and the ranking stays as it was.
+async function demoLinkCheck(browser, bad) {
+  let asked = 0;
+  const other = http.createServer((req, res) => {
+    asked++;
+    res.writeHead(200, { 'Access-Control-Allow-Origin': '*', 'Content-Type': 'application/octet-stream' });
+    res.end(bad);
+  });
+  await new Promise((ok) => other.listen(0, '127.0.0.1', ok));
+  fs.mkdirSync(path.join(webDir, 'e2e-sub'), { recursive: true });
+  fs.writeFileSync(path.join(webDir, 'e2e-sub', 'ranking.dat'), bad);
+  fs.writeFileSync(path.join(webDir, 'ranking.dat'), bad);
+  const context = await browser.createBrowserContext();
+  try {
+    const page = await openGame(context);
+    await endGame(page, 's');
+    const kept = await rankings(page);
+    const links = [`http://127.0.0.1:${other.address().port}/ranking.dat`, 'e2e-sub/ranking.dat', '../ranking.dat', 'ranking.dat'];
+    for (const link of links) {
+      const plain = link === 'ranking.dat';
+      await page.goto(url + '?demo=' + encodeURIComponent(link));
+      // A refused name leaves the game at its menu; a demo played ends with status 1.
+      await page.waitForFunction((p) => window.tarmik && (tarmik.exitStatus !== null || (!p && tarmik.promptMs !== null)), { timeout: 30000 }, plain);
+      await new Promise((ok) => setTimeout(ok, 1000)); // frames that would store a ranking
+      const r = await rankings(page);
+      const got = await page.evaluate(() => ({ status: tarmik.exitStatus, error: tarmik.errorText, panel: document.getElementById('console').textContent }));
+      const played = got.status === 1 && got.error.includes('played back differently');
+      check(r.stored === kept.stored && r.file === kept.stored && (plain ? played : got.status === null && got.panel.includes('ファイル名だけ')),
+        `?demo=${link}: ${plain ? 'played back' : 'refused'}, the ranking left as it was (status ${got.status})`);
+    }
+    check(asked === 0, `nothing fetched from another origin (${asked} requests)`);
+    check(pageErrors.length === 0, 'no script errors in the tabs' + (pageErrors.length ? ': ' + pageErrors.join('; ') : ''));
+  } finally {
+    await context.close();
+    other.close();
+    fs.rmSync(path.join(webDir, 'e2e-sub'), { recursive: true, force: true });
+    fs.rmSync(path.join(webDir, 'ranking.dat'), { force: true });
+  }
+}
+
 function iconvSjis(text) {
   return execFileSync('iconv', ['-f', 'UTF-8', '-t', 'CP932'], { input: text }).toString('latin1');
 }
@@ -157,7 +306,10 @@ async function main() {
     headless: 'new',
     args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
-      '--no-first-run', '--autoplay-policy=no-user-gesture-required'],
+      '--no-first-run', '--autoplay-policy=no-user-gesture-required',
+      // Tabs in the background (two games at once) run at full pace.
+      '--disable-background-timer-throttling', '--disable-renderer-backgrounding',
+      '--disable-backgrounding-occluded-windows'],
   });
   try {
     const page = await browser.newPage();
@@ -288,6 +440,8 @@ async function main() {
     check(ended, 'q ends the game with status 0');
     check(errors.length === 0, 'no script errors' + (errors.length ? ': ' + errors.join('; ') : ''));
     await demoCheck(browser, demos);
+    await rankingStoreCheck(browser);
+    await demoLinkCheck(browser, demos.bad);
   } finally {
     await browser.close();
   }

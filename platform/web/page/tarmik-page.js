@@ -251,11 +251,136 @@
   };
 
   // ---- the ranking, kept in IndexedDB with the same bytes ----
+  // One record, where the page has always kept it (database '/save', store 'FILE_DATA', key
+  // '/save/ranking.dat', { timestamp, mode, contents }), changed only in read-write
+  // transactions that merge: the game's table plus what other tabs stored since this one last
+  // read or wrote the record, as the desktop merges ranking.dat. Each new table is put first
+  // in localStorage, at once, so that a reload or a closed tab cannot lose it; whichever page
+  // runs next takes it in, and the record names what it took in, so nothing counts twice.
   function same(a, b) {
     if (!a || !b || a.length !== b.length) return false;
     for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
     return true;
   }
+  const STORE = 'FILE_DATA', KEY = '/save/ranking.dat', PENDING = 'tarmik-ranking-pending:';
+  const tab = Date.now().toString(36) + Math.random().toString(36).slice(2, 8);
+  let pendingCount = 0;
+  const unkept = new Map(); // tables that localStorage refused, waiting here instead
+  let storage = null;
+  try {
+    storage = window.localStorage; // a page may be denied it
+  } catch (e) { /* the store alone, then */ }
+  const waiting = (prefix) => (storage ? Object.keys(storage) : []).concat([...unkept.keys()])
+    .filter((k) => k.startsWith(prefix)).sort();
+  const entry = (k) => {
+    try {
+      return unkept.get(k) || JSON.parse(storage.getItem(k));
+    } catch (e) {
+      return null; // taken meanwhile
+    }
+  };
+  const bytesText = (b) => { let s = ''; for (let i = 0; i < b.length; i++) s += String.fromCharCode(b[i]); return s; };
+  const textBytes = (s) => Uint8Array.from(s, (c) => c.charCodeAt(0));
+  t.base = ''; // the record's contents as this tab last read or wrote them
+
+  // The game's own reading: records of four items, the first three decimal 32-bit integers,
+  // up to the first that cannot be read whole.
+  function records(text) {
+    const items = text.split(/[ \t\n\v\f\r]+/).filter((w) => w);
+    const out = [];
+    const int32 = (w) => /^[+-]?[0-9]+$/.test(w) && Number(w) >= -2147483648 && Number(w) <= 2147483647;
+    for (let k = 0; k + 4 <= items.length; k += 4) {
+      if (!int32(items[k]) || !int32(items[k + 1]) || !int32(items[k + 2])) break;
+      out.push({ score: Number(items[k]), line: `${Number(items[k])}\t\t${Number(items[k + 1])}\t${Number(items[k + 2])}\t${items[k + 3]}\n` });
+    }
+    return out;
+  }
+  // mine, with the records of now that are not in base put in as the game puts a result in.
+  function merge(mine, base, now) {
+    const table = records(mine);
+    const seen = new Map();
+    for (const r of records(base)) seen.set(r.line, (seen.get(r.line) || 0) + 1);
+    for (const r of records(now)) {
+      if (seen.get(r.line)) {
+        seen.set(r.line, seen.get(r.line) - 1);
+        continue;
+      }
+      let at = 0;
+      while (at < table.length && table[at].score >= r.score) at++;
+      table.splice(at, 0, r);
+      if (table.length > 20) table.pop();
+    }
+    return table.map((r) => r.line).join('');
+  }
+
+  let db = null;
+  function openStore(done) {
+    if (db) return done(db);
+    let req;
+    try {
+      req = indexedDB.open('/save', 21);
+    } catch (e) {
+      return done(null);
+    }
+    req.onupgradeneeded = () => {
+      const store = req.result.objectStoreNames.contains(STORE) ? req.transaction.objectStore(STORE)
+        : req.result.createObjectStore(STORE);
+      if (!store.indexNames.contains('timestamp')) store.createIndex('timestamp', 'timestamp', { unique: false });
+    };
+    req.onsuccess = () => done(db = req.result);
+    req.onerror = () => done(null);
+  }
+  // Takes every table waiting in localStorage into the record; done(contents) when stored,
+  // done(null) when the store could not be used (they wait for the next time).
+  function flush(callback) {
+    let called = false;
+    const done = (contents) => {
+      if (!called) callback(contents);
+      called = true;
+    };
+    openStore((d) => {
+      if (!d) return done(null);
+      let tx;
+      try {
+        tx = d.transaction(STORE, 'readwrite');
+      } catch (e) {
+        return done(null);
+      }
+      const store = tx.objectStore(STORE);
+      let contents = null, taken = [];
+      const get = store.get(KEY);
+      get.onsuccess = () => {
+        const rec = get.result;
+        contents = rec && rec.contents ? bytesText(rec.contents) : '';
+        const applied = (rec && rec.applied) || [];
+        for (const k of waiting(PENDING)) {
+          if (applied.includes(k)) {
+            taken.push(k);
+            continue;
+          }
+          const e = entry(k);
+          if (!e) continue;
+          contents = merge(e.mine, e.base, contents);
+          applied.push(k);
+          taken.push(k);
+        }
+        if (taken.length) {
+          store.put({ timestamp: new Date(), mode: 0o100644, contents: textBytes(contents), applied: applied.slice(-100) }, KEY);
+        }
+      };
+      tx.oncomplete = () => {
+        for (const k of taken) {
+          if (storage) storage.removeItem(k);
+          unkept.delete(k);
+        }
+        if (taken.length) t.stored++;
+        done(contents);
+      };
+      tx.onabort = tx.onerror = () => done(null);
+    });
+  }
+  // The game has written ranking.dat: keep the table at once, then take it into the store and
+  // give the game back what other tabs added (its next merge takes them in).
   function persist() {
     let data;
     try {
@@ -265,8 +390,26 @@
     }
     if (same(data, t.saved)) return;
     t.saved = data;
-    FS.writeFile('/save/ranking.dat', data);
-    FS.syncfs(false, (err) => { if (!err) t.stored++; });
+    const mine = bytesText(data);
+    // Against the last table of this tab still waiting, if any: the store will hold it first.
+    const mineWaiting = waiting(PENDING + tab);
+    const last = mineWaiting.length && entry(mineWaiting[mineWaiting.length - 1]);
+    const base = last ? last.mine : t.base;
+    const key = `${PENDING}${tab}:${String(++pendingCount).padStart(8, '0')}`;
+    try {
+      storage.setItem(key, JSON.stringify({ mine, base }));
+    } catch (e) {
+      unkept.set(key, { mine, base }); // no localStorage here: the store alone keeps it
+    }
+    flush((contents) => {
+      if (contents === null) return;
+      t.base = contents;
+      const now = textBytes(contents);
+      if (!same(now, t.saved)) {
+        FS.writeFile('/game/ranking.dat', now);
+        t.saved = now;
+      }
+    });
   }
 
   // ---- sound ----
@@ -351,42 +494,51 @@
     },
   };
 
+  // ---- ?demo=NAME ----
+  // A game recorded on the desktop: a plain file name, fetched from beside the page into a
+  // folder of its own (never over the game's files) and handed to the game's playback option.
+  // Anything else (a path, another site, "..") is refused and the game starts as usual.
+  const demoParam = params.get('demo');
+  const plainName = (n) => /^[^/\\:\x00-\x1f\x7f]+$/.test(n) && !n.includes('..');
+  const demoName = demoParam !== null && plainName(demoParam) ? demoParam : null;
+  const demoPath = demoName && '/demos/' + demoName;
+  if (demoParam !== null && !demoName) {
+    show('デモ ' + demoParam + ' は使えません（このページと同じ場所にあるファイル名だけが使えます）。\n', 'notice');
+  }
+
   // ---- the module ----
   window.Module = {
     canvas,
     preRun: [() => {
       FS.init(() => null, stdout, stderr);
-      FS.mkdir('/save');
-      FS.mount(IDBFS, {}, '/save');
+      FS.mkdirTree('/game');
+      FS.chdir('/game');
+      // The ranking as the store holds it, with what earlier pages left waiting.
       addRunDependency('ranking');
-      FS.syncfs(true, () => {
-        FS.mkdirTree('/game');
-        try {
-          const data = FS.readFile('/save/ranking.dat');
+      flush((contents) => {
+        if (contents) {
+          const data = textBytes(contents);
           FS.writeFile('/game/ranking.dat', data);
           t.saved = data;
-        } catch (e) { /* no ranking yet */ }
-        FS.chdir('/game');
+          t.base = contents;
+        }
         removeRunDependency('ranking');
       });
-      // ?demo=FILE: a game recorded on the desktop, fetched beside the page into the game
-      // folder and handed to the game's own playback option.
-      const demo = params.get('demo');
-      if (demo) {
-        const name = demo.replace(/^.*\//, '');
+      if (demoName) {
         addRunDependency('demo');
-        fetch(demo)
-          .then((r) => (r.ok ? r.arrayBuffer() : Promise.reject(new Error(demo))))
+        fetch(encodeURIComponent(demoName), { credentials: 'same-origin' })
+          .then((r) => (r.ok && new URL(r.url).origin === location.origin ? r.arrayBuffer()
+            : Promise.reject(new Error(demoName))))
           .then((b) => {
-            FS.mkdirTree('/game');
-            FS.writeFile('/game/' + name, new Uint8Array(b));
+            FS.mkdirTree('/demos');
+            FS.writeFile(demoPath, new Uint8Array(b));
           })
-          .catch(() => show('デモ ' + demo + ' を読めません。\n', 'notice'))
+          .catch(() => show('デモ ' + demoName + ' を読めません。\n', 'notice'))
           .finally(() => removeRunDependency('demo'));
       }
     }],
     // The module reads its arguments as it loads: the demo's name goes in at once.
-    arguments: params.get('demo') ? ['--playdemo', params.get('demo').replace(/^.*\//, '')] : [],
+    arguments: demoName ? ['--playdemo', demoPath] : [],
     print: (s) => console.log(s),
     printErr: (s) => console.warn(s),
     onExit: (status) => {
