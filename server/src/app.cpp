@@ -6,6 +6,7 @@
 #include "util.h"
 #include "web_files.h"
 
+#include <boost/asio/ip/address.hpp>
 #include <boost/json.hpp>
 
 #include <cmath>
@@ -157,6 +158,23 @@ const StageSet *App::stage_set(const std::string &sha256) const {
     for (const StageSet &s : config_.stages)
         if (s.sha256 == sha256) return &s;
     return nullptr;
+}
+
+std::string App::client_of(const Request &req, const std::string &peer) const {
+    if (config_.trusted_proxy.empty()) return peer;
+    boost::system::error_code ec;
+    auto p = boost::asio::ip::make_address(peer, ec);
+    if (ec || p.to_string() != config_.trusted_proxy) return peer;
+    // The proxy appends the address it saw; anything before it came from the client.
+    std::string forwarded(req["X-Forwarded-For"]);
+    std::string last =
+        forwarded.substr(forwarded.rfind(',') == std::string::npos ? 0 : forwarded.rfind(',') + 1);
+    while (!last.empty() && last.front() == ' ')
+        last.erase(0, 1);
+    while (!last.empty() && last.back() == ' ')
+        last.pop_back();
+    auto a = boost::asio::ip::make_address(last, ec);
+    return ec ? peer : a.to_string();
 }
 
 std::optional<Response> App::precheck(const Request &req, const std::string &client) {

@@ -23,6 +23,9 @@ class App {
     App(Config config, std::unique_ptr<Storage> storage);
     ~App();
 
+    // Who sent the request: the peer's address, or behind a trusted reverse proxy the
+    // address that proxy names in X-Forwarded-For.
+    std::string client_of(const Request &header, const std::string &peer) const;
     // With the header alone, before the body is read: an answer that ends the request
     // (rate limited, too large, wrong type), or nothing. Called once per request.
     std::optional<Response> precheck(const Request &header, const std::string &client);

@@ -2,6 +2,8 @@
 
 #include "util.h"
 
+#include <boost/asio/ip/address.hpp>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +60,8 @@ const char *usage_text() {
            "  --replay PATH             the replay tool (tarmik-replay beside this program,\n"
            "                            then the build tree's)\n"
            "  --admin-token-file FILE   the token that allows DELETE (none: nothing deleted)\n"
+           "  --trusted-proxy ADDR      a reverse proxy at ADDR names clients in\n"
+           "                            X-Forwarded-For (its last address is used)\n"
            "  --workers N               replays at once (the number of cores, at most that)\n"
            "  --queue N                 submissions waiting for a worker (64); more: 503\n"
            "  --max-body BYTES          request body limit (1048576)\n"
@@ -106,6 +110,11 @@ Config parse_options(int argc, char **argv) {
             c.web_dir = v;
         } else if (opt == "--replay") {
             c.replay_tool = v;
+        } else if (opt == "--trusted-proxy") {
+            boost::system::error_code ec;
+            auto a = boost::asio::ip::make_address(v, ec);
+            if (ec) throw UsageError("--trusted-proxy wants an IP address, not '" + v + "'");
+            c.trusted_proxy = a.to_string();
         } else if (opt == "--admin-token-file") {
             token_file = v;
         } else if (opt == "--workers") {

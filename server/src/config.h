@@ -20,7 +20,8 @@ struct Config {
     std::vector<StageSet> stages; // the first is the default ranking
     std::string web_dir;          // empty: no web game under /play/
     std::string replay_tool;
-    std::string admin_token; // empty: nothing may be deleted
+    std::string admin_token;   // empty: nothing may be deleted
+    std::string trusted_proxy; // a reverse proxy's address whose X-Forwarded-For is believed
     size_t workers = 1;
     size_t queue = 64;
     size_t io_threads = 1;

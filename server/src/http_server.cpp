@@ -27,7 +27,7 @@ class Session : public std::enable_shared_from_this<Session> {
         : stream_(std::move(socket)), app_(app), open_(std::move(open)) {
         beast::error_code ec;
         auto ep = stream_.socket().remote_endpoint(ec);
-        client_ = ec ? "unknown" : ep.address().to_string();
+        peer_ = ec ? "unknown" : ep.address().to_string();
     }
     ~Session() { --*open_; }
 
@@ -41,7 +41,7 @@ class Session : public std::enable_shared_from_this<Session> {
     std::optional<http::request_parser<http::string_body>> parser_;
     App &app_;
     std::shared_ptr<std::atomic<size_t>> open_; // the listener's count of open connections
-    std::string client_;
+    std::string peer_, client_;
     char drain_[4096];
     size_t drained_ = 0;
 
@@ -86,6 +86,7 @@ class Session : public std::enable_shared_from_this<Session> {
             return;
         }
         auto &req = parser_->get();
+        client_ = app_.client_of(req, peer_);
         if (auto early = app_.precheck(req, client_)) {
             write(std::move(*early), false);
             return;

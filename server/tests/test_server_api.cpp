@@ -424,6 +424,29 @@ TEST(ServerAlone, RateLimitsPerAddress) {
     EXPECT_EQ(limited, 4);
 }
 
+TEST(ServerAlone, OnlyATrustedProxyNamesTheClient) {
+    auto from = [](unsigned short port, const std::string &forwarded, const std::string &salt) {
+        std::string body =
+            json::serialize(json::object{{"player", "p"}, {"demo", make_demo(1, 0, salt)}});
+        return request(port, "POST", "/api/games", body, {{"X-Forwarded-For", forwarded}}).status;
+    };
+    {
+        // Behind the proxy every client comes from its address; the header tells them apart.
+        Server s({"--submit-burst", "1", "--submit-rate", "1", "--trusted-proxy", "127.0.0.1"});
+        EXPECT_EQ(from(s.port(), "203.0.113.5", "a"), 201);
+        EXPECT_EQ(from(s.port(), "203.0.113.5", "b"), 429);
+        EXPECT_EQ(from(s.port(), "203.0.113.6", "c"), 201);
+        // What a client wrote before the proxy's own entry does not count.
+        EXPECT_EQ(from(s.port(), "198.51.100.1, 203.0.113.5", "d"), 429);
+    }
+    {
+        // Without one, the header is anyone's to forge and is ignored.
+        Server s({"--submit-burst", "1", "--submit-rate", "1"});
+        EXPECT_EQ(from(s.port(), "203.0.113.5", "e"), 201);
+        EXPECT_EQ(from(s.port(), "203.0.113.6", "f"), 429);
+    }
+}
+
 TEST(ServerAlone, SlowRequestsAreCutOff) {
     Server s({"--read-timeout", "1"});
     // A header that never ends.
