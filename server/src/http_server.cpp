@@ -28,6 +28,9 @@ class Session : public std::enable_shared_from_this<Session> {
         beast::error_code ec;
         auto ep = stream_.socket().remote_endpoint(ec);
         peer_ = ec ? "unknown" : ep.address().to_string();
+        // An answer may leave in two writes (header, body): without this the second waits for
+        // the client's delayed ACK, some 40 ms on every keep-alive submission.
+        stream_.socket().set_option(tcp::no_delay(true), ec);
     }
     ~Session() { --*open_; }
 
