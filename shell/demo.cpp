@@ -26,6 +26,7 @@
 #include "shell/options.h"
 #include "shell/record_target.h"
 #include "shell/script.h"
+#include "shell/submit.h"
 #include "shell/shell.h"
 #include "world/random.h"
 
@@ -242,6 +243,7 @@ struct game_recorder {
         active = false;
         last = writer.text();
         if (keep_all) finished.push_back(last);
+        submit_game(last);
     }
 
     void check_size() {
@@ -292,6 +294,8 @@ const std::vector<std::string> &demo_finished_games() {
 }
 
 void feed_timer() {
+    // Answers of the shared ranking become notices between ticks, on the game's own thread.
+    submit_poll();
     recording.timer();
     ++games.ticks;
     if (games.active) games.writer.timer();
