@@ -8,7 +8,6 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -44,13 +43,20 @@ std::vector<std::string> cut(const std::string &run_file) {
 
 // NAME=VALUE of the demo's expect line.
 std::string claimed(const std::string &demo, const std::string &name) {
-    std::smatch m;
-    const std::regex field(" " + std::regex_replace(name, std::regex("\\."), "\\.") + "=([^ \n]*)");
-    return std::regex_search(demo, m, field) ? m[1].str() : "";
+    const size_t line = demo.find("\nexpect ");
+    if (line == std::string::npos) return "";
+    const size_t at = demo.find(" " + name + "=", line);
+    if (at == std::string::npos) return "";
+    const size_t from = at + name.size() + 2;
+    return demo.substr(from, demo.find_first_of(" \n", from) - from);
 }
 
 std::string without_expect(const std::string &demo) {
-    return std::regex_replace(demo, std::regex("\nexpect [^\n]*"), "");
+    const size_t line = demo.find("\nexpect ");
+    if (line == std::string::npos) return demo;
+    std::string out = demo;
+    out.erase(line, out.find('\n', line + 1) - line);
+    return out;
 }
 
 std::vector<std::string> real_tool() {
