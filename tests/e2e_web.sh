@@ -10,6 +10,7 @@ skip() {
   echo "SKIP: $* (TARMIK_WEB=1 scripts/setup installs the web tool chain)"
   exit 77
 }
+[ "${TARMIK_WEB:-1}" = 1 ] || { echo "SKIP: TARMIK_WEB=0 leaves the page out"; exit 77; }
 command -v em++ > /dev/null || skip "emscripten is not installed"
 command -v chromium > /dev/null || skip "chromium is not installed"
 command -v node > /dev/null || skip "node is not installed"

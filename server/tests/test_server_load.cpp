@@ -175,6 +175,9 @@ TEST(Load, KilledServerLosesNoAnsweredGame) {
 TEST(Load, KeepAliveSubmissionsAreAnsweredWithoutStalls) {
     // One client sending games one after another on one connection, as a load tool does:
     // each answer must arrive when it is ready, not after the client's delayed ACK (40 ms).
+#ifdef TARMIK_SANITIZED
+    GTEST_SKIP() << "a question of time, which sanitized builds do not keep";
+#endif
     namespace beast = boost::beast;
     namespace http = beast::http;
     namespace net = boost::asio;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs page-test.js against a real tarmik-server serving the web build (build-web/). Skips,
 # saying why, when the web build or its browser tools are not there.
-#   page-test.sh SERVER REPLAY_TOOL STAGEFILE SCRATCH
+#   page-test.sh SERVER REPLAY_TOOL STAGEFILE SCRATCH [SERVER OPTION...]
 set -euo pipefail
 server_bin=$1 replay=$2 stages=$3 scratch=$4
+shift 4
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 web=${WEB_DIR:-$root/build-web}
 skip() {
@@ -20,7 +21,7 @@ dir=$scratch/page-test
 rm -rf "$dir"
 mkdir -p "$dir"
 "$server_bin" --listen 127.0.0.1:0 --data "$dir/data" --replay "$replay" --stages "$stages" \
-  --web "$web" > "$dir/out" 2> "$dir/log" &
+  --web "$web" "$@" > "$dir/out" 2> "$dir/log" &
 pid=$!
 trap 'kill $pid 2> /dev/null || true' EXIT
 for _ in $(seq 1 100); do
