@@ -292,7 +292,10 @@
   }
   document.addEventListener('mousemove', (e) => {
     if ((!locked() && e.target !== canvas) || fromTouch()) return;
-    if (!placed) return place(e.offsetX, e.offsetY);
+    if (!placed) {
+      const r = canvas.getBoundingClientRect();
+      return place(e.clientX - r.left, e.clientY - r.top);
+    }
     move(e.movementX, e.movementY);
   });
 
@@ -411,13 +414,16 @@
 
   t.fatal = (what) => show(T.cannot(what), 'notice');
 
-  // What the window shows now, title line included, as a PNG data URL.
+  // What the window shows now, title line included, as a PNG data URL (the frame turned over
+  // as the page shows it).
   t.snapshot = () => {
     const c = document.createElement('canvas');
     c.width = canvas.width;
     c.height = canvas.height;
     const ctx = c.getContext('2d');
+    ctx.setTransform(1, 0, 0, -1, 0, c.height);
     ctx.drawImage(canvas, 0, 0);
+    ctx.setTransform(1, 0, 0, 1, 0, 0);
     ctx.drawImage(overlay, 0, 0);
     return c.toDataURL('image/png');
   };
@@ -764,8 +770,9 @@
   });
 
   function newRun(answerWith) {
-    t.runs++;
+    if (t.runs++ > 0) consoleEl.textContent = ''; // the ended run's lines go with it
     t.frames = 0;
+    t.clockTarget = t.clockNow = 0;
     t.promptMs = null;
     t.exitStatus = null;
     t.consoleBytes = [];
@@ -778,7 +785,6 @@
     line = [];
     errLine = [];
     autoAnswer = answerWith;
-    consoleEl.textContent = '';
     setState(answerWith ? 'loading' : 'menu');
     answer.disabled = false;
     Promise.all([factory, compiled, packaged]).then(([create, wasm, data]) => {
@@ -862,5 +868,6 @@
     }
   }
 
-  newRun(null);
+  // ?answer=1 answers the menu as soon as it is asked (a link that starts playing at once).
+  newRun(params.get('answer'));
 })();
