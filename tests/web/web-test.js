@@ -550,6 +550,41 @@ function sizeCheck() {
   check(total <= 600 * 1024, `the whole page is ${(total / 1024).toFixed(1)} KB gzip -9 (at most 600 KB)`);
 }
 
+// The page's font holds only the glyphs the window draws: each of them as the full font has it.
+// The window's texts, Shift-JIS by iconv; digits and a sign for the numbers.
+const windowTexts = ['スタート(S)', 'ランキング(R)', '終わる(Q)', 'ステージ 0123456789-', 'ステージ クリア!!', 'limit:',
+  'エネルギー:', '命中率:％', 'Continue? (Y/N)', '称号:', '順位:位', '得点:点', 'ロケット花火', 'ペットボトルロケット', 'Ｖ２',
+  'ノドン', 'テポドン', 'アグニ', 'コブラ', 'トマホーク', 'スカッド', 'パトリオット', 'PAC-3', 'BAT', 'CIA', 'KGB',
+  'シークレットサービス'];
+function fontCheck(pageFont) {
+  const glyphs = (file) => {
+    const out = [];
+    for (let i = 4; i < file.length;) {
+      const n = file[i++];
+      if (n < 0x80) { for (let k = 0; k <= n; k++) out.push(file[i++]); } else { for (let k = 0; k < n - 127; k++) out.push(file[i]); i++; }
+    }
+    return Buffer.from(out);
+  };
+  const full = glyphs(fs.readFileSync(path.join(gameDir, 'shnm16.f1b'))), mine = glyphs(pageFont);
+  const slots = new Set();
+  for (const text of windowTexts) {
+    const b = Buffer.from(iconvSjis(text), 'latin1');
+    for (let i = 0; i < b.length; i++) {
+      if (b[i] >= 0x20 && b[i] <= 0x7e) { slots.add(b[i]); continue; }
+      let [c1, c2] = [b[i], b[++i]];
+      if (c1 >= 0xe0) c1 = (c1 + 0xc0) & 255;
+      if (c2 >= 0x80) c2 = (c2 + 0xff) & 255;
+      [c1, c2] = c2 >= 0x9e ? [(c1 * 2 + 0x120) & 255, (c2 + 0x83) & 255] : [(c1 * 2 + 0x21f) & 255, (c2 + 0xe1) & 255];
+      slots.add(96 * c1 + c2 - 2849);
+    }
+  }
+  const differ = [...slots].filter((k) => !mine.subarray(32 * k, 32 * k + 32).equals(full.subarray(32 * k, 32 * k + 32)) ||
+    (k !== 0x20 && full.subarray(32 * k, 32 * k + 32).every((v) => v === 0)));
+  check(mine.length === full.length && differ.length === 0 && pageFont.length < 20000,
+    `the page's font (${pageFont.length} bytes) draws the window's ${slots.size} characters as the full font does` +
+    (differ.length ? ` (not: slots ${differ.join(', ')})` : ''));
+}
+
 function iconvSjis(text) {
   return execFileSync('iconv', ['-f', 'UTF-8', '-t', 'CP932'], { input: text }).toString('latin1');
 }
@@ -647,6 +682,7 @@ async function main() {
     }));
     if (!ranking.length) console.log('files:', await page.evaluate(() => tarmik.module.FS.readdir('/game').join(' ')));
     check(ranking.equals(want.ranking), 'ranking.dat has the desktop\'s bytes');
+    fontCheck(Buffer.from(await page.evaluate(() => Array.from(tarmik.readFile('/game/shnm16.f1b')))));
 
     // Pixel by pixel against the desktop's frames.
     for (const name of Object.keys(frames)) {
