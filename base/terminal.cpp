@@ -1,5 +1,7 @@
 #include "base/terminal.h"
 
+#include "base/console.h"
+
 #include <iconv.h>
 #include <langinfo.h>
 #include <unistd.h>

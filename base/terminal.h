@@ -6,5 +6,3 @@
 // output is never a terminal (the page) can leave the conversion tables out: it links its own
 // definition instead of base/terminal.cpp.
 std::string terminal_text(const std::string &sjis);
-// Converts Shift-JIS (code page 932) bytes to UTF-8; invalid bytes become U+FFFD.
-std::string sjis_to_utf8(const std::string &sjis);
