@@ -617,6 +617,7 @@
       body.appendChild(tr);
     });
     $('empty').hidden = rows.length > 0;
+    body.parentElement.hidden = rows.length === 0;
     $('download').disabled = rows.length === 0;
     t.tableRows = rows.length;
   }
@@ -846,7 +847,8 @@
     audio.stopAll();
     answer.disabled = true;
     persist();
-    setState(status === 0 || status === 255 ? 'ended' : 'failed');
+    // 0: q or the end of a demo; 255 (-1): the menu's 2.
+    setState(status === 0 || (status & 255) === 255 ? 'ended' : 'failed');
   }
   againButton.addEventListener('click', () => {
     // A fresh canvas: the ended run's drawing state goes with the old one.
