@@ -393,7 +393,8 @@ async function phoneCheck(browser) {
       const c = document.getElementById('canvas').getBoundingClientRect();
       const p = document.getElementById('panel').getBoundingClientRect();
       return { scroll: document.documentElement.scrollWidth, left: c.left, right: c.right, width: c.width, bottom: c.bottom,
-        panel: p.top, keys: document.getElementById('keys').offsetHeight > 0 };
+        panel: p.top, keys: document.getElementById('keys').offsetHeight > 0,
+        sharp: document.getElementById('canvas').classList.contains('sharp') };
     });
     check(l.scroll <= 360 && l.left >= 0 && l.right <= 360 && l.width >= 300 && l.panel >= l.bottom && l.keys,
       `a 360-pixel phone: no sideways scrolling, the window ${l.width.toFixed(0)} px wide, the panel under it, the keys shown`);
@@ -416,6 +417,16 @@ async function phoneCheck(browser) {
     const got = await page.evaluate(() => ({ text: tarmik.consoleText(), locked: document.pointerLockElement !== null, state: tarmik.state }));
     check(got.text.includes('ヒット') && !got.locked && got.state === 'play',
       `on the phone a tap on s starts, a drag aims and a tap hits, without pointer lock (${got.state})`);
+    // A large screen: whole multiples with sharp pixels; the full-screen button.
+    await page.setViewport({ width: 1600, height: 1400 });
+    await page.waitForFunction(() => document.getElementById('canvas').getBoundingClientRect().width === 1000, { timeout: 5000 }).catch(() => {});
+    const big = await page.evaluate(() => ({ width: document.getElementById('canvas').getBoundingClientRect().width,
+      sharp: document.getElementById('canvas').classList.contains('sharp') }));
+    check(big.width === 1000 && big.sharp && !l.sharp, `the window twice its size with sharp pixels on a large screen, smooth on the phone (${big.width} px)`);
+    await page.click('#fullscreen');
+    const full = await page.waitForFunction(() => document.fullscreenElement === document.getElementById('window'), { timeout: 5000 })
+      .then(() => true, () => false);
+    check(full, 'the full-screen button shows the window alone');
     check(errors.length === 0, 'no script errors on the phone' + (errors.length ? ': ' + errors.join('; ') : ''));
   } finally {
     await context.close();
@@ -685,6 +696,11 @@ async function main() {
     if (!ranking.length) console.log('files:', await page.evaluate(() => tarmik.module.FS.readdir('/game').join(' ')));
     check(ranking.equals(want.ranking), 'ranking.dat has the desktop\'s bytes');
     fontCheck(Buffer.from(await page.evaluate(() => Array.from(tarmik.readFile('/game/shnm16.f1b')))));
+    // The table beside the window follows the game that just ended.
+    await page.waitForFunction(() => tarmik.tableRows === 1, { timeout: 10000 }).catch(() => {});
+    const shown = await tableCells(page);
+    check(shown.length === 1 && JSON.stringify(shown[0]) === JSON.stringify(firstRecord(want.ranking)),
+      `the ranking table shows the result as the game ends (${JSON.stringify(shown)})`);
 
     // Pixel by pixel against the desktop's frames.
     for (const name of Object.keys(frames)) {

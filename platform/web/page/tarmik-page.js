@@ -225,7 +225,9 @@
   const keyCodes = { Enter: 13, Backspace: 8, Tab: 9, Delete: 127 };
   document.addEventListener('keydown', (e) => {
     audio.unlock();
-    if (!t.windowOpen || e.target === answer || e.target.tagName === 'BUTTON' || e.ctrlKey || e.altKey || e.metaKey) return;
+    if (!t.windowOpen || e.target === answer || e.ctrlKey || e.altKey || e.metaKey) return;
+    // Enter and space on a button press the button.
+    if (e.target.tagName === 'BUTTON' && (e.key === 'Enter' || e.key === ' ')) return;
     // Esc is the browser's key for letting the pointer go: in the page it does only that.
     if (e.key === 'Escape') {
       if (locked()) document.exitPointerLock();
