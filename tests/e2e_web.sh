@@ -15,7 +15,7 @@ command -v em++ > /dev/null || skip "emscripten is not installed"
 command -v chromium > /dev/null || skip "chromium is not installed"
 command -v node > /dev/null || skip "node is not installed"
 [ -d "$root/tests/web/node_modules/puppeteer-core" ] || skip "puppeteer-core is not installed in tests/web"
-command -v fluidsynth > /dev/null && command -v oggenc > /dev/null || skip "fluidsynth or oggenc is missing"
+command -v fluidsynth > /dev/null && command -v lame > /dev/null || skip "fluidsynth or lame is missing"
 
 bash "$root/scripts/web" > /dev/null
 . "$root/scripts/xvfb-env"

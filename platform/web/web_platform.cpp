@@ -1,5 +1,6 @@
 // The platform services in the page: the window as a canvas, the pointer as relative motion
 // under Pointer Lock, the title line on an overlay, and the console's input from the panel.
+#include "base/terminal.h"
 #include "platform/driven.h"
 #include "platform/glut_window.h"
 #include "platform/motion.h"
@@ -122,6 +123,12 @@ struct input_from_panel {
 } install_panel_input;
 
 } // namespace
+
+// The page's standard output is the panel, which shows Shift-JIS as it is: no terminal ever
+// needs the bytes converted.
+std::string terminal_text(const std::string &sjis) {
+    return sjis;
+}
 
 void plat_set_recording(bool on) {
     recording = on;
