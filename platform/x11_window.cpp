@@ -22,20 +22,23 @@
 #include <cstring>
 #include <map>
 
-// An X server answers a burst of new connections with EAGAIN, or resets one, while its queue is
-// full; Xlib does not try again, so a game started among many other clients (a busy desktop, a
-// test run) would fail at random. Every connection of the program, freeglut's included, comes
-// through here and is tried again for up to five seconds.
+// An X server answers a burst of new connections with EAGAIN, resets one, or is too busy to
+// answer at all while its queue is full; Xlib does not try again, so a game started among many
+// other clients (a busy desktop, a test run) would fail at random. Every connection of the
+// program, freeglut's included, comes through here and is tried again for up to ten seconds,
+// unless no display is named or no server listens there at all.
 extern "C" Display *XOpenDisplay(const char *name) {
     using open_fn = Display *(*)(const char *);
     static const open_fn real = reinterpret_cast<open_fn>(dlsym(RTLD_NEXT, "XOpenDisplay"));
     if (!real) return nullptr;
+    const char *shown = name ? name : std::getenv("DISPLAY");
     for (int attempt = 0;; ++attempt) {
         errno = 0;
         if (Display *d = real(name)) return d;
         const int e = errno;
-        if ((e != EAGAIN && e != ECONNRESET) || attempt == 100) return nullptr;
-        usleep(50000);
+        if (!shown || !*shown || e == ENOENT || e == ECONNREFUSED || attempt == 100)
+            return nullptr;
+        usleep(100000);
     }
 }
 
