@@ -239,7 +239,8 @@ Config parse_options(int argc, char **argv) {
     }
     if (c.replay_tool.empty()) {
         for (std::string p :
-             {here + "/tarmik-replay", std::string(TARMIK_BUILD_TOOLS "/tarmik-replay")})
+             {here + "/" TARMIK_SERVER_TO_REPLAY "/tarmik-replay", here + "/tarmik-replay",
+              std::string(TARMIK_BUILD_TOOLS "/tarmik-replay")})
             if (access(p.c_str(), X_OK) == 0 && is_file(p)) {
                 c.replay_tool = p;
                 break;
@@ -250,16 +251,12 @@ Config parse_options(int argc, char **argv) {
     } else if (access(c.replay_tool.c_str(), X_OK) != 0 || !is_file(c.replay_tool)) {
         throw UsageError("the replay tool " + c.replay_tool + " is not an executable file");
     }
-    // The child is started by path, not found on PATH, and from another working folder.
-    if (c.replay_tool[0] != '/') {
-        char buf[4096];
-        if (realpath(c.replay_tool.c_str(), buf)) c.replay_tool = buf;
-    }
+    // The child is started by path, not found on PATH, and from another working folder; the
+    // log names the files plainly (not .../sbin/../libexec/...).
+    char buf[4096];
+    if (realpath(c.replay_tool.c_str(), buf)) c.replay_tool = buf;
     for (StageSet &s : c.stages)
-        if (s.path[0] != '/') {
-            char buf[4096];
-            if (realpath(s.path.c_str(), buf)) s.path = buf;
-        }
+        if (realpath(s.path.c_str(), buf)) s.path = buf;
     if (!token_file.empty()) {
         auto t = read_file(token_file);
         if (!t) throw UsageError("cannot read the admin token file " + token_file);
@@ -270,7 +267,6 @@ Config parse_options(int argc, char **argv) {
         c.admin_token = *t;
     }
     if (!c.web_dir.empty()) {
-        char buf[4096];
         struct stat st {};
         if (!realpath(c.web_dir.c_str(), buf) || stat(buf, &st) != 0 || !S_ISDIR(st.st_mode))
             throw UsageError("the web folder " + c.web_dir + " is not a folder");

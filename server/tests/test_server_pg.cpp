@@ -45,7 +45,25 @@ class OnPostgres : public ::testing::Test {
 };
 
 TEST_F(OnPostgres, TwoServersShareOneRanking) {
-    auto a = server("a"), b = server("b");
+    // Started at the same moment on an empty database: one makes the tables, the other waits.
+    std::unique_ptr<Server> a, b;
+    std::string failed;
+    std::thread start_a([&] {
+        try {
+            a = server("a");
+        } catch (const std::exception &e) {
+            failed = e.what();
+        }
+    });
+    try {
+        b = server("b");
+    } catch (const std::exception &e) {
+        failed = e.what();
+    }
+    start_a.join();
+    ASSERT_TRUE(a && b) << failed;
+    for (Server *s : {a.get(), b.get()})
+        EXPECT_EQ(num(request(s->port(), "GET", "/api/health").json(), "schema"), 1);
     std::string demo_a = make_demo(4, 1, "to a"), demo_b = make_demo(6, 0, "to b");
     auto ra = submit(a->port(), "alice", demo_a);
     ASSERT_EQ(ra.status, 201) << ra.body << a->log();
