@@ -1,5 +1,6 @@
 #include "config.h"
 
+#include "pg_storage.h"
 #include "util.h"
 
 #include <boost/asio/ip/address.hpp>
@@ -163,6 +164,8 @@ Config parse_options(int argc, char **argv) {
         } else if (opt == "--db") {
             if (v.rfind("postgresql://", 0) != 0 && v.rfind("postgres://", 0) != 0)
                 throw UsageError("--db wants a PostgreSQL URL, postgresql://USER@HOST/NAME");
+            if (std::string why = PgStorage::url_problem(v); !why.empty())
+                throw UsageError("--db: " + why);
             c.db = v;
         } else if (opt == "--stages") {
             stage_files.push_back(v);

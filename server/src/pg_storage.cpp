@@ -215,6 +215,15 @@ class PgStorage::Lease {
     Slot *slot_ = nullptr;
 };
 
+std::string PgStorage::url_problem(const std::string &url) {
+    try {
+        url_settings(url);
+        return "";
+    } catch (const std::exception &e) {
+        return e.what();
+    }
+}
+
 void PgStorage::connect(Slot &slot) {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -36,6 +36,8 @@ class PgStorage : public Storage {
 
     // Where the URL points, without its password: for logs.
     static std::string describe(const std::string &url);
+    // Why libpq cannot read the URL, or "".
+    static std::string url_problem(const std::string &url);
 
   private:
     struct Slot;

@@ -652,6 +652,8 @@ TEST(ServerAlone, RefusesToStartWithoutWhatItNeeds) {
     EXPECT_NE(status(ok + "--bogus 1"), 0);
     EXPECT_NE(status(ok + "--config /nonexistent/server.conf"), 0);
     EXPECT_NE(status(ok + "--db sqlite:///elsewhere.db"), 0);
+    // A URL libpq cannot read: status 2, which the service does not start again after.
+    EXPECT_EQ(status(ok + "--db 'postgresql://h/d?nonsense=1'"), 2 << 8);
 }
 
 } // namespace
