@@ -3,11 +3,14 @@
 # maintainer scripts), its unit (paths that are in the package, hardening as systemd-analyze
 # rates it), its manual page, and the server started from the unpacked tree with the
 # shipped configuration, finding its replay tool and stage set beside itself.
-#   package-test.sh BUILD_DIR INSTALL_PREFIX SCRATCH
+# A game cut from the shipped demo by the package's replay tool is sent to it and ranked with
+# the score its replay gives.
+#   package-test.sh BUILD_DIR INSTALL_PREFIX SCRATCH SHIPPED_DEMO
 set -euo pipefail
 build=$1
 prefix=$2
 work=$3/package
+shipped_demo=$4
 fail() {
   echo "package test: $*" >&2
   exit 1
@@ -85,11 +88,28 @@ grep -qF "replays with $root$prefix/libexec/tarmik-server/tarmik-replay," "$work
   fail "not the package's replay tool: $(cat "$work/log")"
 grep -qF "ranking $root$prefix/share/tarmik-server/stagefile.txt " "$work/log" ||
   fail "not the package's stage set: $(cat "$work/log")"
-exec 3<> "/dev/tcp/127.0.0.1/$port"
-printf 'GET /api/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n' >&3
-answer=$(timeout 10 cat <&3)
-exec 3>&-
+# http METHOD PATH [BODY]: the whole answer, header and body.
+http() {
+  exec 3<> "/dev/tcp/127.0.0.1/$port"
+  printf '%s %s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n' "$1" "$2" >&3
+  local body=${3:-}
+  printf 'Content-Type: application/json\r\nContent-Length: %d\r\n\r\n%s' "${#body}" "$body" >&3
+  timeout 30 cat <&3
+  exec 3>&-
+}
+answer=$(http GET /api/health)
 [[ $answer == "HTTP/1.1 200"* && $answer == *'"database":"ok"'* ]] || fail "health: $answer"
+
+# The first game of the shipped run, cut by the package's own tool, scores what it claims.
+mkdir "$work/cut"
+cp "$root$prefix/share/tarmik-server/stagefile.txt" "$work/cut/"
+(cd "$work/cut" && "$root$prefix/libexec/tarmik-server/tarmik-replay" --cut game "$shipped_demo" \
+  < /dev/null > /dev/null 2>&1) || fail "the package's replay tool cannot cut the shipped demo"
+score=$(grep -o ' result.score=[0-9]*' "$work/cut/game-1.demo" | cut -d= -f2)
+demo=$(awk '{ gsub(/\\/, "\\\\"); gsub(/"/, "\\\""); printf "%s\\n", $0 }' "$work/cut/game-1.demo")
+answer=$(http POST /api/games "{\"player\":\"package\",\"demo\":\"$demo\"}")
+[[ $answer == "HTTP/1.1 201"* && $answer == *"\"score\":$score,"* && -n $score ]] ||
+  fail "the game (claiming $score) was answered: $answer"
 kill $pid
 wait $pid || fail "the server did not stop cleanly on SIGTERM"
 trap - EXIT
