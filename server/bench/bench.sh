@@ -10,8 +10,10 @@
 # stored by 1) on 8 connections, with latency percentiles. After each load, the CPU seconds
 # the replays, the servers, the database and wrk used, against what the cores had, which
 # says what the load was limited by.
-# The replay tool: REPLAY, else the build's tarmik-replay when it has --verify, else the
-# tests' stand-in (a trivial replay: then a submission costs mostly its process start).
+# The replay tool: REPLAY, else the build's tarmik-replay when it has --verify, each
+# submission then the whole game of the shipped demo (14 stages, 783 ticks), its bytes made new
+# by a comment; else the tests' stand-in (a trivial replay: a submission costs mostly the
+# start of its process).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -31,6 +33,13 @@ tick=$(getconf CLK_TCK)
 
 scratch=$(mktemp -d)
 chmod 755 "$scratch"
+demo=
+if [ "$replay" != "$build/server/tests/tarmik-replay-double" ]; then
+  mkdir "$scratch/cut"
+  cp "$stagefile" "$scratch/cut/"
+  (cd "$scratch/cut" && "$replay" --cut game "$root/data/tarmik.demo" < /dev/null > /dev/null 2>&1)
+  demo=$scratch/cut/game-1.demo
+fi
 servers=()
 postmaster=
 cleanup() {
@@ -178,7 +187,7 @@ run() {
   # 4 connections for submissions, 8 for reads, split between the servers; wrk on 2 threads.
   local per=$((4 / ${#urls[@]})) reads=$((8 / ${#urls[@]})) threads=$((2 / ${#urls[@]}))
   load "verified submissions" "$(dirname "$0")/submit.lua" "-t$threads -c$per" /api/games \
-    STAGES="$stages"
+    STAGES="$stages" DEMO="$demo"
   if [ "$setup" = sqlite ]; then
     stored=$(sqlite3 "$scratch/sqlite/tarmik.sqlite3" 'SELECT COUNT(*) FROM games')
   else
