@@ -29,3 +29,18 @@ void console_line(const std::string &sjis) {
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
+
+language console_language() {
+    const language l = game_language();
+    language english = l;
+    if (l == japanese && !terminal_shows_japanese() && find_language("en", english)) return english;
+    return l;
+}
+
+void console_say(const char *msgid) {
+    console_line(tr_in(console_language(), msgid));
+}
+
+void console_say(const std::function<std::string(language)> &make) {
+    console_line(make(console_language()));
+}

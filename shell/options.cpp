@@ -50,6 +50,10 @@ const option_def option_table[] = {
      [](const char *v) { options.timedemo = from_start_folder(v); }},
     {"ranking", nullptr, "with --playdemo: enter the demo's result into the ranking",
      [](const char *) { options.ranking = true; }},
+    {"lang", "ja|en",
+     "the language of the game's texts (default: as LANGUAGE, LC_ALL, "
+     "LC_MESSAGES or LANG ask)",
+     [](const char *v) { options.lang = v; }},
 };
 
 // GLUT's options that take the next argument as their value.
@@ -109,6 +113,10 @@ void take_options(int &argc, char **argv) {
         }
         def->set(value);
     }
+    language l;
+    if (!options.lang.empty() && !find_language(options.lang, l))
+        bad_usage(("--lang " + options.lang).c_str(),
+                  (": no such language (there are " + language_codes() + ")").c_str());
     argc = kept;
     argv[argc] = nullptr;
 

@@ -11,6 +11,7 @@ struct game_options {
     // Demos (shell/demo.h); file names made absolute before --data changes the folder.
     std::string record, playdemo, timedemo;
     bool ranking = false; // a playback enters its result into ranking.dat
+    std::string lang;     // --lang: "ja" or a catalog's code; empty: the environment's
 };
 
 extern game_options options;

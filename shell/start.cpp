@@ -38,11 +38,12 @@ shell_hooks hooks = {open_real_window, arm_real_timer, real_main_loop};
 void opening() {
     console_line("********************************************");
     console_line("*                                          *");
-    console_line("*               ＴＡＲＭＩＫ               *");
+    // TRANSLATORS: 44 columns, as the lines around it.
+    console_say("*               ＴＡＲＭＩＫ               *");
     console_line("*                                          *");
     console_line("********************************************");
     for (;;) {
-        console_line("１：ゲームを開始する２：終了");
+        console_say("１：ゲームを開始する２：終了");
         std::string word;
         // End of input can never bring an answer: leave as "2" does.
         if (!(std::cin >> word)) quit(-1);
@@ -55,10 +56,16 @@ void opening() {
     }
 }
 
+language chosen_language() {
+    language l = language_from_environment();
+    if (!options.lang.empty()) find_language(options.lang, l);
+    return l;
+}
+
 void start_notice() {
-    console_line("!!!注意!!!");
-    console_line("ゲームが開始するとマウスポインタが見えなくなります．");
-    console_line("ゲームを途中で終了するときはEscまたはQキーを押してください．");
+    console_say("!!!注意!!!");
+    console_say("ゲームが開始するとマウスポインタが見えなくなります．");
+    console_say("ゲームを途中で終了するときはEscまたはQキーを押してください．");
 }
 
 void init() {
@@ -92,6 +99,7 @@ int tarmik_main(int argc, char **argv) {
     // A console that has gone (a closed pipe) only loses its lines; the game goes on.
     std::signal(SIGPIPE, SIG_IGN);
     take_options(argc, argv);
+    set_game_language(chosen_language());
     // Without a display there is nothing to play on: said before anything else is asked.
     std::string why;
     if (hooks.open_window == open_real_window && !plat_window_possible(argc, argv, why)) {
@@ -100,7 +108,7 @@ int tarmik_main(int argc, char **argv) {
     }
     const int refused = demo_start();
     if (refused >= 0) return refused;
-    console_line("NOW LOADING…");
+    console_say("NOW LOADING…");
     music_set[0].Init(2, "bgm.mid");
     music_set[0].Play();
     // Started without a console to answer: the menu is skipped, the notice still tells.

@@ -129,6 +129,9 @@ struct input_from_panel {
 std::string terminal_text(const std::string &sjis) {
     return sjis;
 }
+bool terminal_shows_japanese() {
+    return true;
+}
 
 void plat_set_recording(bool on) {
     recording = on;
