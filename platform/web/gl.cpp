@@ -4,7 +4,6 @@
 #include "platform/web/webgl.h"
 
 #include <GL/gl.h>
-#include <GL/glu.h>
 
 #include <cmath>
 #include <cstring>
@@ -677,22 +676,6 @@ void glBitmap(GLsizei w, GLsizei h, GLfloat xorig, GLfloat yorig, GLfloat xmove,
     }
     gl.raster[0] += xmove;
     gl.raster[1] += ymove;
-}
-
-void gluPerspective(GLdouble fovy, GLdouble aspect, GLdouble zNear, GLdouble zFar) {
-    const double radians = fovy / 2 * M_PI / 180;
-    const double deltaZ = zFar - zNear;
-    const double sine = std::sin(radians);
-    if (deltaZ == 0 || sine == 0 || aspect == 0) return;
-    const double cotangent = std::cos(radians) / sine;
-    double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    m[0] = cotangent / aspect;
-    m[5] = cotangent;
-    m[10] = -(zFar + zNear) / deltaZ;
-    m[11] = -1;
-    m[14] = -2 * zNear * zFar / deltaZ;
-    m[15] = 0;
-    glMultMatrixd(m);
 }
 
 } // extern "C"

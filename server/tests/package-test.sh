@@ -5,12 +5,13 @@
 # shipped configuration, finding its replay tool and stage set beside itself.
 # A game cut from the shipped demo by the package's replay tool is sent to it and ranked with
 # the score its replay gives.
-#   package-test.sh BUILD_DIR INSTALL_PREFIX SCRATCH SHIPPED_DEMO
+#   package-test.sh BUILD_DIR INSTALL_PREFIX SCRATCH SHIPPED_DEMO [SERVER OPTION...]
 set -euo pipefail
 build=$1
 prefix=$2
 work=$3/package
 shipped_demo=$4
+shift 4
 fail() {
   echo "package test: $*" >&2
   exit 1
@@ -73,7 +74,7 @@ zcat "$root$prefix/share/man/man8/tarmik-server.8.gz" | grep -q '^\.TH TARMIK-SE
 # the package's own, found beside the program.
 server=$root$prefix/sbin/tarmik-server
 "$server" --version | grep -qx "tarmik-server $(dpkg-deb -f "$deb" Version)" || fail "--version"
-"$server" --config "$root$conf" --listen 127.0.0.1:0 --data "$work/data" \
+"$server" --config "$root$conf" --listen 127.0.0.1:0 --data "$work/data" "$@" \
   > "$work/out" 2> "$work/log" &
 pid=$!
 trap 'kill $pid 2> /dev/null || true' EXIT

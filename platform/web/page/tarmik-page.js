@@ -40,6 +40,12 @@
       badDemo: (n) => `デモ ${n} は使えません（このページと同じ場所にあるファイル名だけが使えます）。\n`,
       noDemo: (n) => `デモ ${n} を読めません。\n`,
       noLoad: 'ゲームを読み込めませんでした。ページを読み込み直してください。\n',
+      submitName: '名前',
+      submit: '共有ランキングに送る',
+      submitting: '送っています…',
+      submitted: (place, score) => `共有ランキング：${place}位　${score}点`,
+      refused: (why) => `共有ランキングに登録されませんでした：${why}`,
+      sendFailed: '共有ランキングに送れませんでした。',
     },
     en: {
       name: 'English',
@@ -74,6 +80,12 @@
       badDemo: (n) => `The demo ${n} cannot be used (only a file name beside this page can).\n`,
       noDemo: (n) => `The demo ${n} cannot be read.\n`,
       noLoad: 'The game could not be loaded. Please reload the page.\n',
+      submitName: 'Name',
+      submit: 'Send to the shared ranking',
+      submitting: 'Sending...',
+      submitted: (place, score) => `Shared ranking: place ${place}, ${score} points`,
+      refused: (why) => `Not taken into the shared ranking: ${why}`,
+      sendFailed: 'Could not reach the shared ranking.',
     },
   };
   const CATALOGS = self.TARMIK_CATALOGS || {};
@@ -123,6 +135,8 @@
     answer.setAttribute('aria-label', T.answerLabel);
     languageEl.value = lang;
     languageEl.setAttribute('aria-label', T.language);
+    $('submit-name').placeholder = T.submitName;
+    $('submit-name').setAttribute('aria-label', T.submitName);
   }
   showTexts();
 
@@ -293,7 +307,8 @@
   const keyCodes = { Enter: 13, Backspace: 8, Tab: 9, Delete: 127 };
   document.addEventListener('keydown', (e) => {
     audio.unlock();
-    if (!t.windowOpen || e.target === answer || e.ctrlKey || e.altKey || e.metaKey) return;
+    // Typing into a field (the menu's answer, a name) is not playing.
+    if (!t.windowOpen || e.target.tagName === 'INPUT' || e.ctrlKey || e.altKey || e.metaKey) return;
     // Enter and space on a button press the button.
     if (e.target.tagName === 'BUTTON' && (e.key === 'Enter' || e.key === ' ')) return;
     // Esc is the browser's key for letting the pointer go: in the page it does only that.
@@ -970,6 +985,47 @@
   languageEl.addEventListener('change', () => switchLanguage(languageEl.value));
   t.switchLanguage = switchLanguage;
   Object.defineProperty(t, 'language', { get: () => (CATALOGS[lang] || lang === 'ja' ? lang : 'en') });
+
+  // ---- the shared ranking ----
+  // Served by a tarmik-server, the page offers each finished game's own demo to its ranking,
+  // under a name the player gives; the server replays it and answers with the place.
+  const submitForm = $('submit');
+  const submitName = $('submit-name');
+  const submitAnswer = $('submit-answer');
+  let sharedRanking = false, lastGame = null;
+  fetch('../api/health', { cache: 'no-store' })
+    .then((r) => r.json())
+    .then((j) => { sharedRanking = !!(j && j.replays); })
+    .catch(() => {});
+  t.gameFinished = (text) => {
+    lastGame = text;
+    if (!sharedRanking) return;
+    submitForm.hidden = false;
+    submitAnswer.textContent = '';
+    submitForm.querySelector('button').disabled = false;
+  };
+  submitForm.addEventListener('submit', (e) => {
+    e.preventDefault();
+    const demo = lastGame, player = submitName.value.trim();
+    if (!demo || !player) return;
+    submitForm.querySelector('button').disabled = true;
+    submitAnswer.textContent = T.submitting;
+    fetch('../api/games', {
+      method: 'POST', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ player, demo }),
+    }).then((r) => r.json().then((j) => ({ ok: r.ok, j })))
+      .then(({ ok, j }) => {
+        submitAnswer.textContent = ok ? T.submitted(j.place, j.score) : T.refused(j.error || '');
+        t.submitted = { ok, answer: j };
+        if (ok) lastGame = null;
+        else submitForm.querySelector('button').disabled = false;
+      })
+      .catch(() => {
+        submitAnswer.textContent = T.sendFailed;
+        submitForm.querySelector('button').disabled = false;
+      });
+    if (t.windowOpen) canvas.focus();
+  });
 
   // After the first frame: the service worker, which keeps the page for play without a network.
   function afterFirstFrame() {
