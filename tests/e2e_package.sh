@@ -23,6 +23,7 @@ desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop 
 appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/*.metainfo.xml > "$WORK/as.log" ||
   { cat "$WORK/as.log" >&2; fail "metainfo"; }
 [ -f "$root/usr/share/man/man6/tarmik.6.gz" ] || fail "no man page"
+[ -f "$root/usr/share/man/ja/man6/tarmik.6.gz" ] || fail "no Japanese man page"
 
 launcher=$root/usr/games/tarmik
 export HOME=$WORK/home
