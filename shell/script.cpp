@@ -451,6 +451,7 @@ int script_runner::run(const script_line &line, std::string &error) {
 void script_runner::frame() {
     display();
     ++frames_;
+    if (host_.after_frame) host_.after_frame();
 }
 
 void script_runner::tick(bool with_frame) {

@@ -13,7 +13,9 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
+#include "base/sha256.h"
 #include "flow/stage.h"
 #include "platform/platform.h"
 #include "shell/demo.h"
@@ -25,8 +27,9 @@ namespace {
 
 const driver_window *window = nullptr;
 bool headless = false;
-std::string script_path, follow_path;
+std::string script_path, follow_path, hash_path;
 demo_header header;
+std::FILE *hashes = nullptr;
 
 [[noreturn]] void die(const std::string &msg, int status = 2) {
     std::fprintf(stderr, "tarmik-sim: %s\n", msg.c_str());
@@ -119,12 +122,24 @@ void follow(script_runner &runner) {
     }
 }
 
+// --hash-frames: what the window shows after each frame, title line included, as the SHA-256 of
+// its RGB rows; one line a frame.
+void hash_frame() {
+    std::vector<uint8_t> rgb;
+    int w = 0, h = 0;
+    if (!plat_read_window(rgb, w, h)) die("cannot read the window");
+    sha256 s;
+    s.update(rgb.data(), rgb.size());
+    std::fprintf(hashes, "%dx%d %s\n", w, h, s.hex().c_str());
+}
+
 void run_script() {
     script_host host;
     host.driver = true;
     if (!headless) {
         host.png = window->png;
         host.await_resize = await_resize;
+        if (hashes) host.after_frame = hash_frame;
         // Wait for the window to come up, as the game would.
         pump(std::chrono::milliseconds(5000), window_up);
         if (!window_up()) die("the window did not come up");
@@ -166,12 +181,14 @@ void no_timer() {}
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: tarmik-sim [--headless] SCRIPT\n"
+                 "usage: tarmik-sim [--headless] [--hash-frames FILE] SCRIPT\n"
                  "       tarmik-sim [--headless] --follow STATE DEMO\n"
                  "Runs the game in the working folder (its game folder) as SCRIPT says; the menu "
                  "answer comes from\nstandard input unless the script has menu lines. "
                  "--headless: without a display, window or sound\n(png is then refused). "
                  "--follow: plays DEMO as it is recorded and keeps the file STATE up to date.\n"
+                 "--hash-frames: writes the SHA-256 of what the window shows after every frame "
+                 "into FILE, a line each.\n"
                  "Commands, one a line (# starts a comment):\n%s",
                  script_usage(true).c_str());
 }
@@ -187,6 +204,8 @@ int driver_main(int argc, char **argv, const driver_window *win) {
             headless = true;
         } else if (std::strcmp(argv[i], "--follow") == 0 && i + 1 < argc) {
             follow_path = argv[++i];
+        } else if (std::strcmp(argv[i], "--hash-frames") == 0 && i + 1 < argc) {
+            hash_path = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0) {
             usage();
             return 0;
@@ -215,6 +234,13 @@ int driver_main(int argc, char **argv, const driver_window *win) {
     std::string why;
     if (!headless && !plat_window_possible(argc, argv, why))
         die(why + " (--headless runs without)");
+    if (!hash_path.empty()) {
+        if (headless) die("--hash-frames needs a window");
+        hashes = std::fopen(hash_path.c_str(), "w");
+        if (!hashes) die("cannot write " + hash_path);
+        // Whatever way the run ends, the hashes made so far are written out.
+        std::atexit([] { std::fclose(hashes); });
+    }
     demo_set_playing(true);
     demo_feed_menu(header);
     plat_set_recording(true);
