@@ -72,6 +72,8 @@ std::string harmless(const std::string &sjis) {
     return out;
 }
 
+void (*line_listener)(const std::string &) = nullptr;
+
 // Asked each time: the console's lines are few, and standard output may change hands.
 bool on_terminal() {
     return isatty(STDOUT_FILENO) == 1;
@@ -97,4 +99,9 @@ void console_line(const std::string &sjis) {
     console_write(sjis);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+    if (line_listener) line_listener(sjis);
+}
+
+void console_set_listener(void (*listener)(const std::string &sjis)) {
+    line_listener = listener;
 }

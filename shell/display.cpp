@@ -8,6 +8,7 @@
 #include "flow/gamestate.h"
 #include "flow/stage.h"
 #include "ranking/score.h"
+#include "shell/messages.h"
 #include "shell/shell.h"
 #include "world/buttai.h"
 
@@ -196,7 +197,9 @@ void run_key_command() {
         }
         break;
     case KEY_R:
+        window_messages_listing_begin();
         clScore.outputdata();
+        window_messages_listing_end();
         break;
     default:
         break;
@@ -238,7 +241,8 @@ void display() {
         glLightfv(GL_LIGHT0, GL_POSITION, lightpos);
         scene();
         plat_swap_buffers();
-        if (gs.status == -1) {
+        // (Unless the ranking's table, in the window, stands where the line would go.)
+        if (gs.status == -1 && !window_messages_over_title()) {
             char title[80];
             std::strcpy(title, "ＴＡＲＭＩＫ");
             plat_title_text(hWnd, static_cast<int32_t>(gw * 0.2857142857142857), gh / 6, title,
@@ -302,6 +306,7 @@ void drawscope() {
         gs.scoredisplay(gw, gh);
         gs.scoredisplay2(gw, gh);
     }
+    window_messages_draw(gw, gh);
 }
 
 void resize(int w, int h) {
@@ -315,5 +320,8 @@ void resize(int w, int h) {
         gluPerspective(30.0, static_cast<double>(w) / (h > 0 ? h : 1), 1.0, 200.0);
         glMatrixMode(GL_MODELVIEW);
     }
+    // A scaled frame is the game's window: it takes this size, and puts the viewport where
+    // the frame lies.
+    plat_frame_size(w, h);
     plat_warp_cursor(w / 2, h / 2);
 }

@@ -21,6 +21,7 @@
 #include "shell/demo.h"
 #include "shell/options.h"
 #include "shell/script.h"
+#include "shell/settings.h"
 #include "shell/shell.h"
 
 namespace {
@@ -174,6 +175,7 @@ plat_window open_driven_window(int &argc, char **argv, const plat_callbacks &liv
     cb.passive_motion = mousemove;
     if (headless) return plat_driven_window(cb);
     const plat_window_spec spec{1, 1, 500, 500, u8"ＴＡＲＭＩＫ", "tarmik", "Tarmik"};
+    plat_set_frame(frame_spec(settings));
     return plat_open_window(argc, argv, spec, cb);
 }
 
@@ -181,7 +183,8 @@ void no_timer() {}
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: tarmik-sim [--headless] [--hash-frames FILE] SCRIPT\n"
+                 "usage: tarmik-sim [--headless] [--hash-frames FILE] [--set KEY=VALUE]... "
+                 "SCRIPT\n"
                  "       tarmik-sim [--headless] --follow STATE DEMO\n"
                  "Runs the game in the working folder (its game folder) as SCRIPT says; the menu "
                  "answer comes from\nstandard input unless the script has menu lines. "
@@ -189,6 +192,7 @@ void usage() {
                  "--follow: plays DEMO as it is recorded and keeps the file STATE up to date.\n"
                  "--hash-frames: writes the SHA-256 of what the window shows after every frame "
                  "into FILE, a line each.\n"
+                 "--set: a setting as tarmik.conf has it (the player's file is not read).\n"
                  "Commands, one a line (# starts a comment):\n%s",
                  script_usage(true).c_str());
 }
@@ -206,6 +210,14 @@ int driver_main(int argc, char **argv, const driver_window *win) {
             follow_path = argv[++i];
         } else if (std::strcmp(argv[i], "--hash-frames") == 0 && i + 1 < argc) {
             hash_path = argv[++i];
+        } else if (std::strcmp(argv[i], "--set") == 0 && i + 1 < argc) {
+            const std::string kv = argv[++i];
+            const size_t eq = kv.find('=');
+            std::vector<setting_source> from;
+            std::string error;
+            if (eq == std::string::npos ||
+                !set_setting(kv.substr(0, eq), kv.substr(eq + 1), "--set", settings, from, error))
+                die("--set " + kv + ": " + (error.empty() ? "KEY=VALUE" : error));
         } else if (std::strcmp(argv[i], "--help") == 0) {
             usage();
             return 0;
