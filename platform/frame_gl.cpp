@@ -100,6 +100,17 @@ void frame_gl_place(int win_w, int win_h) {
     origin_y = in_window ? win_h - frame_h : 0;
     glBindFramebuffer(GL_FRAMEBUFFER, in_window ? 0 : off);
     glViewport(0, origin_y, frame_w, frame_h);
+    glScissor(0, origin_y, frame_w, frame_h);
+    glEnable(GL_SCISSOR_TEST);
+}
+
+void frame_gl_read(uint32_t *pixels) {
+    if (!copy) return;
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glReadBuffer(in_window ? GL_BACK : GL_COLOR_ATTACHMENT0);
+    // GL gives the bottom row first; the rows are turned over by whoever takes them.
+    glReadPixels(0, origin_y, frame_w, frame_h, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels);
 }
 
 void frame_gl_show(const frame_layout &l, int win_w, int win_h, bool linear) {
@@ -131,11 +142,11 @@ void frame_gl_show(const frame_layout &l, int win_w, int win_h, bool linear) {
         glScissor(s[0], s[1], s[2], s[3]);
         glClear(GL_COLOR_BUFFER_BIT);
     }
-    if (cleared) {
-        glDisable(GL_SCISSOR_TEST);
-        glClearColor(was[0], was[1], was[2], was[3]);
-    }
+    if (cleared) glClearColor(was[0], was[1], was[2], was[3]);
+    glDisable(GL_SCISSOR_TEST);
     glBlitFramebuffer(0, 0, frame_w, frame_h, l.x, bottom, l.x + l.w, bottom + l.h,
                       GL_COLOR_BUFFER_BIT, linear ? GL_LINEAR : GL_NEAREST);
     glBindFramebuffer(GL_FRAMEBUFFER, in_window ? 0 : off);
+    glScissor(0, origin_y, frame_w, frame_h);
+    glEnable(GL_SCISSOR_TEST);
 }

@@ -11,12 +11,15 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <iconv.h>
 
 #include <dlfcn.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <vector>
 
 // An X server answers a burst of new connections with EAGAIN, or resets one, while its queue is
 // full; Xlib does not try again, so a game started among many other clients (a busy desktop, a
@@ -338,6 +342,178 @@ void set_class(Window w, const char *instance, const char *klass) {
     XFlush(d);
 }
 
+// A scaled frame in whole blocks goes to the window through the X server: the frame read
+// back, each pixel copied into its block, the picture put in shared memory where the server
+// offers it. (A GL copy that scales is several times slower on a software renderer.) Windows
+// of another pixel layout, the linear filter and blocks of a fraction of a pixel take GL's.
+class block_picture {
+  public:
+    bool show(Display *d, Window w, const frame_layout &l, int win_w, int win_h) {
+        const int k = static_cast<int>(l.factor);
+        if (k < 1 || k != l.factor || !usable(d) || !make(d, l.w, l.h)) return false;
+        // The server has done with the last picture before it is written again.
+        XSync(d, False);
+        frame_.resize(static_cast<size_t>(frame_w) * frame_h);
+        frame_gl_read(frame_.data());
+        const size_t row = static_cast<size_t>(img_->bytes_per_line);
+        for (int r = 0; r < frame_h; ++r) {
+            const uint32_t *src = &frame_[static_cast<size_t>(frame_h - 1 - r) * frame_w];
+            char *first = img_->data + static_cast<size_t>(r) * k * row;
+            uint32_t *dst = reinterpret_cast<uint32_t *>(first);
+            for (int x = 0; x < frame_w; ++x)
+                for (int j = 0; j < k; ++j)
+                    *dst++ = src[x];
+            for (int j = 1; j < k; ++j)
+                std::memcpy(first + j * row, first, static_cast<size_t>(l.w) * 4);
+        }
+        GC gc = gc_of(d, w);
+        if (shared_)
+            XShmPutImage(d, w, gc, img_, 0, 0, l.x, l.y, static_cast<unsigned>(l.w),
+                         static_cast<unsigned>(l.h), False);
+        else
+            XPutImage(d, w, gc, img_, 0, 0, l.x, l.y, static_cast<unsigned>(l.w),
+                      static_cast<unsigned>(l.h));
+        // The border, dark.
+        XRectangle border[4] = {
+            {0, 0, static_cast<unsigned short>(win_w), static_cast<unsigned short>(l.y)},
+            {0, static_cast<short>(l.y + l.h), static_cast<unsigned short>(win_w),
+             static_cast<unsigned short>(std::max(0, win_h - l.y - l.h))},
+            {0, static_cast<short>(l.y), static_cast<unsigned short>(l.x),
+             static_cast<unsigned short>(l.h)},
+            {static_cast<short>(l.x + l.w), static_cast<short>(l.y),
+             static_cast<unsigned short>(std::max(0, win_w - l.x - l.w)),
+             static_cast<unsigned short>(l.h)}};
+        XSetForeground(d, gc, BlackPixel(d, DefaultScreen(d)));
+        XFillRectangles(d, w, gc, border, 4);
+        XFlush(d);
+        return true;
+    }
+
+  private:
+    // 32 bits a pixel, red, green and blue a byte each as GL's BGRA gives them.
+    bool usable(Display *d) {
+        if (checked_) return layout_ok_;
+        checked_ = true;
+        const Visual *v = DefaultVisual(d, DefaultScreen(d));
+        int n = 0, bpp = 0;
+        XPixmapFormatValues *f = XListPixmapFormats(d, &n);
+        for (int i = 0; i < n; ++i)
+            if (f[i].depth == DefaultDepth(d, DefaultScreen(d))) bpp = f[i].bits_per_pixel;
+        if (f) XFree(f);
+        layout_ok_ = bpp == 32 && v->red_mask == 0xFF0000 && v->green_mask == 0xFF00 &&
+                     v->blue_mask == 0xFF && ImageByteOrder(d) == LSBFirst;
+        return layout_ok_;
+    }
+
+    bool make(Display *d, int w, int h) {
+        if (img_ && w == w_ && h == h_) return true;
+        drop(d);
+        const int screen = DefaultScreen(d);
+        if (XShmQueryExtension(d)) {
+            img_ =
+                XShmCreateImage(d, DefaultVisual(d, screen), DefaultDepth(d, screen), ZPixmap,
+                                nullptr, &shm_, static_cast<unsigned>(w), static_cast<unsigned>(h));
+            if (img_) attach(d, static_cast<size_t>(img_->bytes_per_line) * h);
+            if (img_ && !shared_) {
+                img_->data = nullptr;
+                XDestroyImage(img_);
+                img_ = nullptr;
+            }
+        }
+        if (!img_) {
+            img_ = XCreateImage(d, DefaultVisual(d, screen), DefaultDepth(d, screen), ZPixmap, 0,
+                                nullptr, static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
+            if (!img_) return false;
+            img_->data =
+                static_cast<char *>(std::malloc(static_cast<size_t>(img_->bytes_per_line) * h));
+            if (!img_->data) {
+                XDestroyImage(img_);
+                img_ = nullptr;
+                return false;
+            }
+        }
+        w_ = w;
+        h_ = h;
+        return true;
+    }
+
+    // A segment both sides attach; a server elsewhere cannot, and the picture then goes the
+    // plain way.
+    void attach(Display *d, size_t bytes) {
+        shm_.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+        if (shm_.shmid < 0) return;
+        void *at = shmat(shm_.shmid, nullptr, 0);
+        if (at == reinterpret_cast<void *>(-1)) {
+            shmctl(shm_.shmid, IPC_RMID, nullptr);
+            return;
+        }
+        img_->data = shm_.shmaddr = static_cast<char *>(at);
+        shm_.readOnly = False;
+        XSync(d, False);
+        XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+        const bool asked = XShmAttach(d, &shm_);
+        XSync(d, False);
+        XSetErrorHandler(before);
+        shared_ = asked && attached(d);
+        // Gone by itself once both have let go.
+        shmctl(shm_.shmid, IPC_RMID, nullptr);
+        if (shared_) return;
+        if (asked) {
+            XShmDetach(d, &shm_);
+            XSync(d, False);
+        }
+        shmdt(at);
+    }
+
+    // Whether the server took the segment: it answers a tiny put from it without an error.
+    bool attached(Display *d) {
+        static bool failed;
+        failed = false;
+        XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) {
+            failed = true;
+            return 0;
+        });
+        Pixmap p = XCreatePixmap(d, DefaultRootWindow(d), 1, 1,
+                                 static_cast<unsigned>(DefaultDepth(d, DefaultScreen(d))));
+        GC gc = XCreateGC(d, p, 0, nullptr);
+        XShmPutImage(d, p, gc, img_, 0, 0, 0, 0, 1, 1, False);
+        XSync(d, False);
+        XFreeGC(d, gc);
+        XFreePixmap(d, p);
+        XSync(d, False);
+        XSetErrorHandler(before);
+        return !failed;
+    }
+
+    void drop(Display *d) {
+        if (!img_) return;
+        if (shared_) {
+            XShmDetach(d, &shm_);
+            XSync(d, False);
+            shmdt(shm_.shmaddr);
+            img_->data = nullptr;
+        }
+        XDestroyImage(img_); // frees a plain picture's data
+        img_ = nullptr;
+        shared_ = false;
+    }
+
+    GC gc_of(Display *d, Window w) {
+        if (!gc_) gc_ = XCreateGC(d, w, 0, nullptr);
+        return gc_;
+    }
+
+    XImage *img_ = nullptr;
+    XShmSegmentInfo shm_{};
+    bool shared_ = false;
+    int w_ = 0, h_ = 0;
+    bool checked_ = false, layout_ok_ = false;
+    GC gc_ = nullptr;
+    std::vector<uint32_t> frame_;
+};
+
+block_picture blocks;
+
 // A window manager that takes fullscreen requests (EWMH): one runs, and says it does.
 bool manager_takes_fullscreen(Display *d) {
     const Window root = DefaultRootWindow(d);
@@ -507,7 +683,13 @@ plat_window glut_window_opened(const plat_window_spec &spec, const plat_callback
 }
 
 void glut_swap() {
-    if (scaled) frame_gl_show(layout(), win_w, win_h, frame_spec.linear);
+    if (scaled) {
+        const frame_layout l = layout();
+        Display *d = display();
+        // Whole blocks through the server; otherwise GL scales the frame into the back buffer.
+        if (!frame_spec.linear && d && blocks.show(d, window_of(), l, win_w, win_h)) return;
+        frame_gl_show(l, win_w, win_h, frame_spec.linear);
+    }
     glutSwapBuffers();
 }
 
