@@ -619,6 +619,9 @@ void window_reshaped(int w, int h) {
         if (converting) update_rate();
         return;
     }
+    // The frame is read from the window's buffer, which is never swapped while the blocks go
+    // through the server; but only a swap makes this GL take the window's new size.
+    glutSwapBuffers();
     frame_gl_place(w, h);
     update_rate();
     if (!game_reshaped) {

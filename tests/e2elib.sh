@@ -32,9 +32,10 @@ start_game() {
   for _ in $(seq 1 300); do
     WIN=$(xdotool search --name 'ＴＡＲＭＩＫ' 2>/dev/null | head -n 1 || true)
     [ -n "$WIN" ] && break
+    [ -f "$WORK/status" ] && fail "the game ($*) ended at once with $(cat "$WORK/status"): $(cat "$WORK/err.txt")"
     sleep 0.1
   done
-  [ -n "$WIN" ] || fail "no game window"
+  [ -n "$WIN" ] || fail "no game window ($*)"
 }
 
 # wait_status: waits for the game to end and prints its status.
