@@ -22,6 +22,9 @@ void add(int32_t &counter, int32_t amount) {
 
 } // namespace
 
+game_start_kind last_game_start = game_start_kind::none;
+uint32_t game_starts = 0;
+
 void gamestate::init() {
     registered = 0;
     font.load("shnm16.f1b"); // without the font the game simply shows no window text
@@ -42,6 +45,8 @@ void gamestate::syokifirst() {
     plat_hide_cursor();
     started = 1;
     shothitg = 0;
+    last_game_start = game_start_kind::first;
+    ++game_starts;
 }
 
 void gamestate::syokinormal() {
@@ -54,6 +59,8 @@ void gamestate::syokinormal() {
     limitcount = 0;
     stage = 0;
     shothitg = 0;
+    last_game_start = game_start_kind::restart;
+    ++game_starts;
 }
 
 void gamestate::timer() {
@@ -100,6 +107,8 @@ void gamestate::started_by_itself() {
     if (started != 0) return;
     plat_hide_cursor();
     started = 1;
+    last_game_start = game_start_kind::first;
+    ++game_starts;
 }
 
 // Called right after next(); playing status keeps the intro texts of a stage that does

@@ -58,6 +58,13 @@ class gamestate {
 
 extern gamestate gs;
 
+// How the latest game began: the first game of the run on the stage loaded at start-up (its
+// world has moved behind the title since), or a restart from the stage file's first stage.
+enum class game_start_kind { none, first, restart };
+extern game_start_kind last_game_start;
+// Games begun since start-up (a game start is seen as this count changing).
+extern uint32_t game_starts;
+
 // Title menu lines for a w x h window.
 std::vector<hud_line> title_lines(int32_t w, int32_t h);
 // Hit rate in percent, truncated; 0 when no shot was fired.

@@ -218,13 +218,26 @@ void set_stage_file(const std::string &path) {
     stage_file_name() = path;
 }
 
+namespace {
+// A function's static, made before the stream built before main uses it.
+std::string &opened_hash() {
+    static std::string hash;
+    return hash;
+}
+} // namespace
+
 std::ifstream open_stage_file() {
     std::ifstream in;
     if (is_regular_file(stage_file_name()))
         in.open(stage_file_name());
     else
         in.setstate(std::ios::failbit);
+    opened_hash() = stage_set_hash();
     return in;
+}
+
+const std::string &opened_stage_hash() {
+    return opened_hash();
 }
 
 void buttaiinit() {

@@ -20,6 +20,8 @@ void set_stage_file(const std::string &path);
 // The stage set a game is played on: SHA-256 of the stage file's bytes (empty when it cannot
 // be read).
 std::string stage_set_hash();
+// The same, of the stage file as fin last opened it (what the game in play is played on).
+const std::string &opened_stage_hash();
 // Opens the stage file and reads the ranking again, in the working folder of now.
 void reopen_game_files();
 

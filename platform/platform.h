@@ -126,3 +126,16 @@ std::vector<plat_event> &plat_recorded();
 // behind it are merged into it. With always set the game gets the point even where the
 // pointer has not moved.
 void plat_motion_event(int32_t x, int32_t y, bool always);
+
+// HTTP for the shared ranking: a POST sent in the background, never holding up a frame. Its
+// answer (status 0 when no answer came, with why in body) is taken later with plat_http_take,
+// on the game's own thread. False when this platform has no network.
+bool plat_http_post(const std::string &url, const std::string &content_type,
+                    const std::string &body, long id);
+struct plat_http_answer {
+    long id;
+    int status;
+    std::string body;
+};
+// The answers that have come since the last call.
+std::vector<plat_http_answer> plat_http_take();

@@ -9,6 +9,7 @@
 #include <GL/gl.h>
 
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,13 +19,16 @@
 
 #include "base/files.h"
 #include "base/quit.h"
+#include "flow/gamestate.h"
 #include "flow/stage.h"
 #include "platform/platform.h"
 #include "ranking/score.h"
 #include "shell/options.h"
 #include "shell/record_target.h"
 #include "shell/script.h"
+#include "shell/submit.h"
 #include "shell/shell.h"
+#include "world/random.h"
 
 const int demo_format = 2;
 
@@ -48,12 +52,10 @@ void finish_recording() {
     _exit(1);
 }
 
+std::string expect_line();
+
 void put_expect() {
-    if (!recording.is_open()) return;
-    std::string l = "expect";
-    for (const auto &f : game_state())
-        if (f.first != "rank") l += " " + f.first + "=" + f.second; // the table may differ
-    recording.line(l);
+    if (recording.is_open()) recording.line(expect_line());
 }
 
 std::string key_word(unsigned char k) {
@@ -181,19 +183,170 @@ bool demo_writer::close() {
     return ok;
 }
 
+// ---------------------------------------------------------------- one game's demo
+
+namespace {
+
+// Whole seconds of play a game's demo may hold before it is given up (an idle game left for
+// hours would otherwise grow without end): 8 MB of lines.
+constexpr size_t max_game_demo = 8u << 20;
+
+std::string expect_line() {
+    std::string l = "expect";
+    for (const auto &f : game_state())
+        if (f.first != "rank") l += " " + f.first + "=" + f.second; // the table may differ
+    return l;
+}
+
+// Each game, from what starts it to the frame that enters its result, recorded apart.
+struct game_recorder {
+    bool on = false;     // asked for: keep the games
+    bool active = false; // a game is being recorded
+    demo_writer writer;
+    std::string pending_key;           // the latest key line since the last frame
+    long ticks = 0;                    // timer ticks since start-up
+    std::string last;                  // the last finished game's demo
+    std::vector<std::string> finished; // every finished game's demo, for a driver that cuts
+
+    std::string view() const {
+        std::string v;
+        for (const auto &f : game_state())
+            if (f.first == "rand" || f.first.rfind("ply.", 0) == 0 || f.first == "gw" ||
+                f.first == "gh" || f.first == "xo" || f.first == "yo" || f.first == "moveon")
+                v += " " + f.first + "=" + f.second;
+        return v;
+    }
+
+    void begin(bool in_frame) {
+        if (!on) return;
+        writer.close();
+        writer.open_memory();
+        active = true;
+        writer.line(header_word + " " + std::to_string(demo_format) + " tarmik " + tarmik_version);
+        writer.line("stages " + opened_stage_hash());
+        const bool first = last_game_start == game_start_kind::first;
+        // A first game replays the title's ticks from start-up, then what started it.
+        if (first && in_frame) {
+            writer.line("game first " + std::to_string(ticks) + view());
+            if (!pending_key.empty()) writer.line(pending_key);
+            writer.frame();
+        } else if (first) {
+            writer.line("game first " + std::to_string(ticks) + view());
+        } else {
+            writer.line("game restart" + view());
+        }
+    }
+
+    void finish() {
+        writer.line(expect_line());
+        writer.close();
+        active = false;
+        last = writer.text();
+        if (keep_all) finished.push_back(last);
+        submit_game(last);
+    }
+
+    void check_size() {
+        if (active && writer.text().size() > max_game_demo) {
+            writer.close();
+            active = false;
+        }
+    }
+    bool keep_all = false;
+};
+
+game_recorder games;
+
+// Runs one callback: noted first in the run's recording and the game's (a callback may end the
+// program), then run; a game that starts or ends in it starts or ends its own demo.
+template <typename F> void fed(const std::string &line, F call, bool is_frame = false) {
+    if (games.active) {
+        if (is_frame)
+            games.writer.frame();
+        else if (!line.empty())
+            games.writer.line(line);
+    }
+    const uint32_t starts = game_starts;
+    const int32_t registered = gs.registered;
+    call();
+    if (game_starts != starts) {
+        games.begin(is_frame);
+    } else if (games.active && registered == 0 && gs.registered == 1) {
+        games.finish();
+    }
+    games.check_size();
+    if (is_frame) games.pending_key.clear();
+}
+
+} // namespace
+
+void demo_keep_games(bool all) {
+    games.on = true;
+    games.keep_all = games.keep_all || all;
+}
+
+const std::string &demo_last_game() {
+    return games.last;
+}
+
+const std::vector<std::string> &demo_finished_games() {
+    return games.finished;
+}
+
+void feed_timer() {
+    // Answers of the shared ranking become notices between ticks, on the game's own thread.
+    submit_poll();
+    recording.timer();
+    ++games.ticks;
+    if (games.active) games.writer.timer();
+    const uint32_t starts = game_starts;
+    timer_body();
+    // A stage cleared on the title screen starts the first game by itself.
+    if (game_starts != starts) games.begin(false);
+    games.check_size();
+}
+
+void feed_frame() {
+    recording.frame();
+    fed("", display, true);
+}
+
+void feed_reshape(int w, int h) {
+    const std::string l = "reshape " + xy(w, h);
+    recording.line(l);
+    fed(l, [&] { resize(w, h); });
+}
+
+void feed_key(unsigned char key, int x, int y) {
+    const std::string l = "key " + key_word(key) + " " + xy(x, y);
+    if (key == 27 || key == 'q') put_expect();
+    recording.line(l);
+    games.pending_key = l;
+    fed(l, [&] { keyboard(key, x, y); });
+}
+
+void feed_click(int button, int state, int x, int y) {
+    const std::string l =
+        "click " + button_word(button) + (state == plat_up ? " up " : " down ") + xy(x, y);
+    recording.line(l);
+    fed(l, [&] { mouse(button, state, x, y); });
+}
+
+void feed_motion(int x, int y) {
+    const std::string l = "motion " + xy(x, y);
+    recording.line(l);
+    fed(l, [&] { mousemove(x, y); });
+}
+
 // ---------------------------------------------------------------- the callbacks
 
 void demo_display() {
-    if (playing) return;
-    recording.frame();
-    display();
+    if (!playing) feed_frame();
 }
 
 void demo_resize(int w, int h) {
     ++live_reshapes;
-    if (playing) return;
-    recording.line("reshape " + xy(w, h));
-    resize(w, h);
+    if (!playing) feed_reshape(w, h);
 }
 
 void demo_keyboard(unsigned char key, int x, int y) {
@@ -202,27 +355,19 @@ void demo_keyboard(unsigned char key, int x, int y) {
         if (key == 27 || key == 'q') quit(0);
         return;
     }
-    if (key == 27 || key == 'q') put_expect();
-    recording.line("key " + key_word(key) + " " + xy(x, y));
-    keyboard(key, x, y);
+    feed_key(key, x, y);
 }
 
 void demo_mouse(int button, int state, int x, int y) {
-    if (playing) return;
-    recording.line("click " + button_word(button) + (state == plat_up ? " up " : " down ") +
-                   xy(x, y));
-    mouse(button, state, x, y);
+    if (!playing) feed_click(button, state, x, y);
 }
 
 void demo_mousemove(int x, int y) {
-    if (playing) return;
-    recording.line("motion " + xy(x, y));
-    mousemove(x, y);
+    if (!playing) feed_motion(x, y);
 }
 
 void demo_timer(int) {
-    recording.timer();
-    timer_body();
+    feed_timer();
     plat_arm_timer(100, demo_timer, 0);
 }
 
@@ -279,6 +424,115 @@ bool script_file::next(std::string &line, long &number, std::string &error) {
     return true;
 }
 
+namespace {
+
+// "game first T k=v ..." or "game restart k=v ...", every value in its range.
+bool read_game_line(const std::string &line, demo_header &out, std::string &error) {
+    std::istringstream in(line);
+    std::string word, kind;
+    in >> word >> kind;
+    if (kind == "first") {
+        std::string t;
+        in >> t;
+        char *end = nullptr;
+        out.title_ticks = std::strtol(t.c_str(), &end, 10);
+        if (t.empty() || *end || out.title_ticks < 0 || out.title_ticks > 1000000) {
+            error = "the title's ticks must be a whole number from 0 to 1000000";
+            return false;
+        }
+        out.game_first = true;
+    } else if (kind != "restart") {
+        error = "a game begins first or restart";
+        return false;
+    }
+    static const char *const needed[] = {"rand", "ply.x", "ply.y", "ply.z", "gw",
+                                         "gh",   "xo",    "yo",    "moveon"};
+    out.game_view.clear();
+    for (std::string f; in >> f;) {
+        const auto eq = f.find('=');
+        if (eq == std::string::npos) {
+            error = "expects NAME=VALUE";
+            return false;
+        }
+        out.game_view.emplace_back(f.substr(0, eq), f.substr(eq + 1));
+    }
+    auto value = [&](const char *name, std::string &v) {
+        for (const auto &f : out.game_view)
+            if (f.first == name) {
+                v = f.second;
+                return true;
+            }
+        return false;
+    };
+    for (const char *name : needed) {
+        std::string v;
+        if (!value(name, v)) {
+            error = std::string("the game's start needs ") + name;
+            return false;
+        }
+        char *end = nullptr;
+        errno = 0;
+        if (name[0] == 'p') {
+            const double d = std::strtod(v.c_str(), &end);
+            // The eye stays at its height; only its place over the ground moves.
+            if (v.empty() || *end || !std::isfinite(d) ||
+                (std::strcmp(name, "ply.y") == 0 && d != -120.0)) {
+                error = std::string("not a place for the eye: ") + name;
+                return false;
+            }
+            continue;
+        }
+        const long long n = std::strtoll(v.c_str(), &end, 10);
+        long long lo = -32768, hi = 32767;
+        if (std::strcmp(name, "rand") == 0) lo = 0, hi = 4294967295LL;
+        if (name[0] == 'g') lo = 0;
+        if (std::strcmp(name, "moveon") == 0) lo = 0, hi = 1;
+        if (v.empty() || *end || errno || n < lo || n > hi) {
+            error = std::string("out of range: ") + name;
+            return false;
+        }
+    }
+    out.game = true;
+    return true;
+}
+
+} // namespace
+
+bool demo_begin_game(const demo_header &h, std::string &error) {
+    if (!h.game) return true;
+    auto value = [&](const char *name) {
+        for (const auto &f : h.game_view)
+            if (f.first == name) return f.second;
+        return std::string();
+    };
+    const uint32_t rand = static_cast<uint32_t>(std::strtoull(value("rand").c_str(), nullptr, 10));
+    if (h.game_first) {
+        // The title's ticks from start-up: the first stage has moved behind the title since.
+        for (long t = 0; t < h.title_ticks; ++t)
+            feed_timer();
+        if (game_rand_state() != rand) {
+            error = "the game does not begin where its demo says (rand=" +
+                    std::to_string(game_rand_state()) + " after the title)";
+            return false;
+        }
+    } else {
+        gs.started = 1;
+        plat_hide_cursor();
+        restart_game();
+        key_press = KEY_NONE;
+        game_rand_reset(rand);
+    }
+    ply.x = std::strtod(value("ply.x").c_str(), nullptr);
+    ply.y = std::strtod(value("ply.y").c_str(), nullptr);
+    ply.z = std::strtod(value("ply.z").c_str(), nullptr);
+    resize(std::atoi(value("gw").c_str()), std::atoi(value("gh").c_str()));
+    xo = std::atoi(value("xo").c_str());
+    yo = std::atoi(value("yo").c_str());
+    moveon = std::atoi(value("moveon").c_str());
+    plat_recorded().clear(); // the resize's warp is no part of the game
+    return true;
+}
+
 bool demo_check(const std::string &path, bool must_be_demo, bool demo_only, demo_header &out,
                 std::string &error) {
     out = demo_header{};
@@ -311,6 +565,13 @@ bool demo_check(const std::string &path, bool must_be_demo, bool demo_only, demo
             std::istringstream h(line);
             std::string word, value;
             h >> word >> value;
+            if (word == "game") {
+                if (!read_game_line(line, out, error)) {
+                    error = path + ":" + std::to_string(n) + ": " + error + ": " + shown_line(line);
+                    return false;
+                }
+                continue;
+            }
             if (word == "stages") {
                 if (value.size() != 64 ||
                     value.find_first_not_of("0123456789abcdef") != std::string::npos) {
@@ -357,6 +618,7 @@ void demo_feed_menu(const demo_header &h) {
 namespace {
 
 std::string play_path;
+demo_header play_header;
 bool timedemo = false;
 std::chrono::steady_clock::time_point play_start, next_tick;
 long played_frames = 0;
@@ -418,11 +680,15 @@ void play_loop() {
         std::fprintf(stderr, "tarmik: %s\n", error.c_str());
         quit(2);
     }
+    if (!demo_begin_game(play_header, error)) {
+        std::fprintf(stderr, "tarmik: %s: %s\n", play_path.c_str(), error.c_str());
+        quit(1);
+    }
     last_pump = std::chrono::steady_clock::now();
     bool in_header = true;
     while (f.next(line, n, error)) {
         if (n == 1) continue;
-        if (in_header && line.rfind("stages ", 0) == 0) continue;
+        if (in_header && (line.rfind("stages ", 0) == 0 || line.rfind("game ", 0) == 0)) continue;
         in_header = false;
         script_line parsed;
         int status = 0;
@@ -477,6 +743,8 @@ int demo_start() {
         recording.line("stages " + stage_set_hash());
         std::atexit(finish_recording);
     }
+    // Each game's own demo is kept in memory, for the shared ranking.
+    demo_keep_games(false);
     if (!play.empty()) {
         demo_header h;
         std::string error;
@@ -490,6 +758,7 @@ int demo_start() {
             return 2;
         }
         play_path = play;
+        play_header = h;
         timedemo = time_it;
         demo_feed_menu(h);
         // The result goes into the table in memory (its place is shown), not into the file.

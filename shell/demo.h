@@ -15,6 +15,7 @@
 //   expect NAME=VALUE ...   the game's state as the recorded game ended
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern const int demo_format; // the format this build writes; format 1 still plays
@@ -33,6 +34,23 @@ void demo_mousemove(int x, int y);
 void demo_timer(int value);
 // Each word the console menu reads.
 void demo_menu_word(const std::string &word);
+
+// The game's callbacks as demos see them: each is noted in its recorded form (in the run's
+// recording with --record, and in the game's own demo) and then run. The live callbacks above
+// and every playback go through these.
+void feed_timer();
+void feed_frame();
+void feed_reshape(int w, int h);
+void feed_key(unsigned char key, int x, int y);
+void feed_click(int button, int state, int x, int y);
+void feed_motion(int x, int y);
+
+// Keeps each game's own demo, from what starts it to the frame that enters its result; all
+// of them when all is set (a driver cutting a run into games), else only the last.
+void demo_keep_games(bool all);
+// The last finished game's demo (empty before one finished).
+const std::string &demo_last_game();
+const std::vector<std::string> &demo_finished_games();
 
 // While set, live input and redraws do not reach the game (Esc and q still end it).
 void demo_set_playing(bool on);
@@ -77,6 +95,14 @@ struct demo_header {
     std::string stages;     // empty: not named (format 1)
     std::string menu_words; // each menu answer followed by a line feed
     long lines = 0;
+    // One game's demo ("game first T ..." or "game restart ..."): where the game begins. A first
+    // game replays T timer ticks from start-up (the title's), a restart begins from the stage
+    // file's first stage; both then take the generator's state and the view given.
+    bool game = false;
+    bool game_first = false;
+    long title_ticks = 0;
+    std::vector<std::pair<std::string, std::string>> game_view; // rand, ply.*, gw, gh, xo, yo,
+                                                                // moveon
 };
 
 // A script or demo file read line by line: only a regular file, lines of bounded length.
@@ -101,6 +127,9 @@ class script_file {
 // a one-line message "FILE:LINE: ..." in error. must_be_demo refuses a file that is not one.
 bool demo_check(const std::string &path, bool must_be_demo, bool demo_only, demo_header &out,
                 std::string &error);
+// Brings the game to where a game's demo begins (nothing for other demos); false with error
+// set when it cannot begin there (a first game whose generator does not come out as given).
+bool demo_begin_game(const demo_header &h, std::string &error);
 // A demo that names its stage set and was not played on this one: the message, or empty.
 std::string demo_stage_mismatch(const demo_header &h, const std::string &path);
 // Hands the menu answers to the console menu instead of standard input (when it has any). A

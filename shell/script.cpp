@@ -11,6 +11,7 @@
 #include "flow/gamestate.h"
 #include "platform/driven.h"
 #include "platform/platform.h"
+#include "shell/demo.h"
 #include "shell/shell.h"
 #include "world/buttai.h"
 #include "world/random.h"
@@ -215,7 +216,7 @@ int run_frame(script_runner &r, const script_host &, const script_line &, std::s
 
 int run_key(script_runner &r, const script_host &, const script_line &l, std::string &) {
     const bool at = l.numbers.size() == 3;
-    keyboard(static_cast<unsigned char>(l.numbers[0]),
+    feed_key(static_cast<unsigned char>(l.numbers[0]),
              at ? static_cast<int>(l.numbers[1]) : r.cursor_x - driven_pointer::client_left,
              at ? static_cast<int>(l.numbers[2]) : r.cursor_y - driven_pointer::client_top);
     return 0;
@@ -223,14 +224,14 @@ int run_key(script_runner &r, const script_host &, const script_line &l, std::st
 
 int run_click(script_runner &r, const script_host &, const script_line &l, std::string &) {
     const bool at = l.numbers.size() == 4;
-    mouse(static_cast<int>(l.numbers[0]), static_cast<int>(l.numbers[1]),
-          at ? static_cast<int>(l.numbers[2]) : r.cursor_x - driven_pointer::client_left,
-          at ? static_cast<int>(l.numbers[3]) : r.cursor_y - driven_pointer::client_top);
+    feed_click(static_cast<int>(l.numbers[0]), static_cast<int>(l.numbers[1]),
+               at ? static_cast<int>(l.numbers[2]) : r.cursor_x - driven_pointer::client_left,
+               at ? static_cast<int>(l.numbers[3]) : r.cursor_y - driven_pointer::client_top);
     return 0;
 }
 
 int run_motion(script_runner &r, const script_host &, const script_line &l, std::string &) {
-    mousemove(static_cast<int>(l.numbers[0]), static_cast<int>(l.numbers[1]));
+    feed_motion(static_cast<int>(l.numbers[0]), static_cast<int>(l.numbers[1]));
     // The pointer is where the motion said, or where the game warped it since.
     r.cursor_x = static_cast<int>(l.numbers[0]) + driven_pointer::client_left;
     r.cursor_y = static_cast<int>(l.numbers[1]) + driven_pointer::client_top;
@@ -256,7 +257,7 @@ void follow_with_window(int w, int h) {
 int run_reshape(script_runner &, const script_host &, const script_line &l, std::string &) {
     const int w = static_cast<int>(l.numbers[0]), h = static_cast<int>(l.numbers[1]);
     follow_with_window(w, h);
-    resize(w, h);
+    feed_reshape(w, h);
     return 0;
 }
 
@@ -298,7 +299,7 @@ int run_resize(script_runner &r, const script_host &host, const script_line &l, 
     follow_with_window(w, h);
     if (plat_window_open() && !plat_frame_scaled() && host.await_resize) host.await_resize(w, h);
     // The window system follows a reshape with a frame.
-    resize(w, h);
+    feed_reshape(w, h);
     r.frame();
     r.take_echo();
     return 0;
@@ -450,14 +451,14 @@ int script_runner::run(const script_line &line, std::string &error) {
 }
 
 void script_runner::frame() {
-    display();
+    feed_frame();
     ++frames_;
     if (host_.after_frame) host_.after_frame();
 }
 
 void script_runner::tick(bool with_frame) {
     if (host_.pace) host_.pace();
-    timer_body();
+    feed_timer();
     ++ticks_;
     if (with_frame) frame();
 }

@@ -35,7 +35,7 @@ start_game() {
     [ -f "$WORK/status" ] && fail "the game ($*) ended at once with $(cat "$WORK/status"): $(cat "$WORK/err.txt")"
     sleep 0.1
   done
-  [ -n "$WIN" ] || fail "no game window ($*)"
+  [ -n "$WIN" ] || fail "no game window ($*; status $(cat "$WORK/status" 2> /dev/null), $(head -c 300 "$WORK/err.txt"))"
 }
 
 # wait_status: waits for the game to end and prints its status.

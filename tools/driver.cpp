@@ -15,8 +15,14 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
+#include "base/console.h"
+#include "base/quit.h"
 #include "base/sha256.h"
+#include "flow/gamestate.h"
 #include "flow/stage.h"
+#include "ranking/score.h"
 #include "platform/platform.h"
 #include "shell/demo.h"
 #include "shell/options.h"
@@ -28,9 +34,13 @@ namespace {
 
 const driver_window *window = nullptr;
 bool headless = false;
-std::string script_path, follow_path, hash_path;
+std::string script_path, follow_path, cut_prefix, stage_file, hash_path;
 demo_header header;
 std::FILE *hashes = nullptr;
+// --verify: replay one game's demo and say, as JSON on standard output, what it scores.
+bool verify = false;
+long max_ticks = 200000;
+int answer_fd = -1;
 
 [[noreturn]] void die(const std::string &msg, int status = 2) {
     std::fprintf(stderr, "tarmik-sim: %s\n", msg.c_str());
@@ -81,9 +91,109 @@ int run_line(script_runner &runner, const std::string &line, long n) {
 // Header lines of a demo are no commands.
 bool header_line(const std::string &line, long n, bool &in_header) {
     if (n == 1 && header.is_demo) return true;
-    if (in_header && header.format >= 2 && line.rfind("stages ", 0) == 0) return true;
+    if (in_header && header.format >= 2 &&
+        (line.rfind("stages ", 0) == 0 || line.rfind("game ", 0) == 0))
+        return true;
     in_header = false;
     return false;
+}
+
+// ---------------------------------------------------------------- --verify
+
+std::string json_string(const std::string &utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\u%04x", c);
+            out += b;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void answer(const std::string &json) {
+    const std::string line = json + "\n";
+    if (write(answer_fd, line.data(), line.size()) < 0) std::_Exit(2);
+}
+
+[[noreturn]] void refuse(const std::string &reason) {
+    answer("{\"verified\":false,\"reason\":" + json_string(reason) + "}");
+    std::_Exit(1);
+}
+
+// The game ended its own way (q, Esc, a stage file the game cannot read) before its result.
+void quit_in_verify(int) {
+    refuse("the game ends before its result is entered");
+}
+
+void answer_result(long ticks) {
+    const clData &r = gs.result;
+    std::string hex;
+    char b[3];
+    for (unsigned char c : r.title) {
+        std::snprintf(b, sizeof b, "%02x", c);
+        hex += b;
+    }
+    answer("{\"verified\":true,\"version\":" + json_string(tarmik_version) +
+           ",\"stages\":" + json_string(header.stages) + ",\"score\":" + std::to_string(r.score) +
+           ",\"stage\":" + std::to_string(r.stage) + ",\"hitrate\":" + std::to_string(r.hitrate) +
+           ",\"title\":" + json_string(sjis_to_utf8(r.title)) +
+           ",\"title_sjis\":" + json_string(hex) + ",\"hits\":" + std::to_string(gs.hits) +
+           ",\"shots\":" + std::to_string(gs.shots) + ",\"ticks\":" + std::to_string(ticks) + "}");
+}
+
+// Plays the game's demo to the frame that enters its result; after it only expect lines may
+// follow. The result is what the replay gives, whatever the demo claims.
+void run_verify(script_runner &runner) {
+    script_file f;
+    std::string line, error;
+    long n = 0;
+    if (!f.open(script_path, error)) refuse("the demo cannot be read");
+    bool in_header = true, ended = false;
+    long title = header.game_first ? header.title_ticks : 0;
+    if (title > max_ticks) refuse("over the tick cap");
+    if (!demo_begin_game(header, error)) refuse(error);
+    while (f.next(line, n, error)) {
+        if (header_line(line, n, in_header)) continue;
+        script_line parsed;
+        if (!script_parse(line, true, parsed, error))
+            refuse("line " + std::to_string(n) + ": " + error);
+        if (parsed.name.empty()) continue;
+        if (ended && parsed.name != "expect")
+            refuse("line " + std::to_string(n) + ": commands after the game's end");
+        if ((parsed.name == "tick" || parsed.name == "timer") &&
+            title + runner.ticks() + parsed.numbers[0] > max_ticks)
+            refuse("over the tick cap");
+        const int32_t registered = gs.registered;
+        if (runner.run(parsed, error) != 0) refuse("line " + std::to_string(n) + ": " + error);
+        if (registered == 0 && gs.registered == 1) ended = true;
+    }
+    if (!error.empty()) refuse("the demo cannot be read");
+    if (!ended) refuse("the demo does not play to the game's end");
+    answer_result(title + runner.ticks());
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+// ---------------------------------------------------------------- --cut
+
+void write_cut_games() {
+    const auto &games = demo_finished_games();
+    for (size_t i = 0; i < games.size(); ++i) {
+        const std::string path = cut_prefix + "-" + std::to_string(i + 1) + ".demo";
+        FILE *f = std::fopen(path.c_str(), "w");
+        if (!f || std::fputs(games[i].c_str(), f) < 0 || std::fclose(f) != 0) {
+            std::fprintf(stderr, "tarmik-sim: cannot write %s\n", path.c_str());
+            continue;
+        }
+        std::fprintf(stderr, "tarmik-sim: %s\n", path.c_str());
+    }
 }
 
 // --follow: the demo is being recorded; play each line as it comes and keep the state file
@@ -146,9 +256,12 @@ void run_script() {
         if (!window_up()) die("the window did not come up");
     }
     script_runner runner(host);
+    if (verify) return run_verify(runner);
     // A script gets the window system's first reshape and frame; a demo brings its own.
     if (header.is_demo) {
         runner.take_warps();
+        std::string error;
+        if (!demo_begin_game(header, error)) die(script_path + ": " + error, 1);
     } else {
         resize(500, 500);
         runner.frame();
@@ -172,7 +285,7 @@ void run_script() {
 // window system delivers does not reach it (the platform notes warps instead of making them).
 plat_window open_driven_window(int &argc, char **argv, const plat_callbacks &live) {
     plat_callbacks cb = live;
-    cb.passive_motion = mousemove;
+    cb.passive_motion = feed_motion;
     if (headless) return plat_driven_window(cb);
     const plat_window_spec spec{1, 1, 500, 500, u8"ＴＡＲＭＩＫ", "tarmik", "Tarmik"};
     plat_set_frame(frame_spec(settings));
@@ -182,19 +295,25 @@ plat_window open_driven_window(int &argc, char **argv, const plat_callbacks &liv
 void no_timer() {}
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: tarmik-sim [--headless] [--hash-frames FILE] [--set KEY=VALUE]... "
-                 "SCRIPT\n"
-                 "       tarmik-sim [--headless] --follow STATE DEMO\n"
-                 "Runs the game in the working folder (its game folder) as SCRIPT says; the menu "
-                 "answer comes from\nstandard input unless the script has menu lines. "
-                 "--headless: without a display, window or sound\n(png is then refused). "
-                 "--follow: plays DEMO as it is recorded and keeps the file STATE up to date.\n"
-                 "--hash-frames: writes the SHA-256 of what the window shows after every frame "
-                 "into FILE, a line each.\n"
-                 "--set: a setting as tarmik.conf has it (the player's file is not read).\n"
-                 "Commands, one a line (# starts a comment):\n%s",
-                 script_usage(true).c_str());
+    std::fprintf(
+        stderr,
+        "usage: tarmik-sim [--headless] [--cut PREFIX] [--hash-frames FILE] [--set KEY=VALUE]... "
+        "SCRIPT\n"
+        "       tarmik-sim [--headless] --follow STATE DEMO\n"
+        "       tarmik-replay --verify --stagefile FILE [--max-ticks N] DEMO\n"
+        "Runs the game in the working folder (its game folder) as SCRIPT says; the menu "
+        "answer comes from\nstandard input unless the script has menu lines. "
+        "--headless: without a display, window or sound\n(png is then refused). "
+        "--follow: plays DEMO as it is recorded and keeps the file STATE up to date.\n"
+        "--cut: writes each game the run finishes as PREFIX-1.demo, PREFIX-2.demo, ... "
+        "(one game's demo each).\n--verify: replays one game's demo without a display "
+        "on the stage file FILE and\nprints what it scores as one line of JSON (status 0), "
+        "or why not (status 1).\n"
+        "--hash-frames: writes the SHA-256 of what the window shows after every frame "
+        "into FILE, a line each.\n"
+        "--set: a setting as tarmik.conf has it (the player's file is not read).\n"
+        "Commands, one a line (# starts a comment):\n%s",
+        script_usage(true).c_str());
 }
 
 } // namespace
@@ -208,6 +327,19 @@ int driver_main(int argc, char **argv, const driver_window *win) {
             headless = true;
         } else if (std::strcmp(argv[i], "--follow") == 0 && i + 1 < argc) {
             follow_path = argv[++i];
+        } else if (std::strcmp(argv[i], "--cut") == 0 && i + 1 < argc) {
+            cut_prefix = argv[++i];
+        } else if (std::strcmp(argv[i], "--verify") == 0) {
+            verify = headless = true;
+        } else if (std::strcmp(argv[i], "--stagefile") == 0 && i + 1 < argc) {
+            stage_file = argv[++i];
+        } else if (std::strcmp(argv[i], "--max-ticks") == 0 && i + 1 < argc) {
+            char *end = nullptr;
+            max_ticks = std::strtol(argv[++i], &end, 10);
+            if (*end || max_ticks <= 0) {
+                usage();
+                return 2;
+            }
         } else if (std::strcmp(argv[i], "--hash-frames") == 0 && i + 1 < argc) {
             hash_path = argv[++i];
         } else if (std::strcmp(argv[i], "--set") == 0 && i + 1 < argc) {
@@ -232,9 +364,34 @@ int driver_main(int argc, char **argv, const driver_window *win) {
     }
     script_path = argv[i];
     std::string error;
+    if (verify) {
+        if (stage_file.empty() || !follow_path.empty() || !cut_prefix.empty()) {
+            usage();
+            return 2;
+        }
+        // The answer goes to standard output alone; the game's console goes nowhere.
+        answer_fd = dup(STDOUT_FILENO);
+        if (answer_fd < 0 || !std::freopen("/dev/null", "w", stdout)) die("cannot answer");
+        set_quit_hook(quit_in_verify);
+        set_stage_file(stage_file);
+        fin = open_stage_file();
+        // Nothing is read from or written to any ranking: the server places the result.
+        clScore.ranklist.clear();
+        clScore.save = false;
+        if (!demo_check(script_path, true, true, header, error)) {
+            // The file's own name is the server's business, not the reason.
+            const size_t at = error.find(script_path);
+            refuse(at == 0 ? "the demo" + error.substr(script_path.size()) : error);
+        }
+        if (!header.game) refuse("not one game's demo");
+        if (header.version != tarmik_version)
+            refuse("made by tarmik " + header.version + "; this one replays " + tarmik_version);
+        if (header.stages != stage_set_hash()) refuse("played on another stage set");
+    }
     // Every line is read before the game starts: a bad line deep in a file stops nothing
     // halfway. A file being recorded (--follow) is read as it grows instead.
-    if (follow_path.empty()) {
+    if (verify) {
+    } else if (follow_path.empty()) {
         if (!demo_check(script_path, false, false, header, error)) die(error);
         error = demo_stage_mismatch(header, script_path);
         if (!error.empty()) die(error);
@@ -255,6 +412,10 @@ int driver_main(int argc, char **argv, const driver_window *win) {
     }
     demo_set_playing(true);
     demo_feed_menu(header);
+    if (!cut_prefix.empty()) {
+        demo_keep_games(true);
+        std::atexit(write_cut_games);
+    }
     plat_set_recording(true);
     hooks.open_window = open_driven_window;
     hooks.arm_timer = no_timer;

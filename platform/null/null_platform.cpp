@@ -112,3 +112,12 @@ std::vector<plat_event> &plat_recorded() {
 void plat_motion_event(int32_t x, int32_t y, bool always) {
     merge.pointer_at(x, y, always);
 }
+
+// No network: a run without a platform sends nothing.
+bool plat_http_post(const std::string &, const std::string &, const std::string &, long) {
+    return false;
+}
+
+std::vector<plat_http_answer> plat_http_take() {
+    return {};
+}

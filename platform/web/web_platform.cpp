@@ -215,3 +215,12 @@ void plat_title_text(plat_window, int32_t x, int32_t y, const char *sjis, int32_
     if (!sjis || len <= 0) return;
     js_title_text(x, y, sjis, len);
 }
+
+// The page sends games to a shared ranking itself, from its own panel.
+bool plat_http_post(const std::string &, const std::string &, const std::string &, long) {
+    return false;
+}
+
+std::vector<plat_http_answer> plat_http_take() {
+    return {};
+}
