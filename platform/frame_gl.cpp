@@ -115,6 +115,8 @@ void frame_gl_read(uint32_t *pixels) {
 
 void frame_gl_show(const frame_layout &l, int win_w, int win_h, bool linear) {
     if (!copy) return;
+    // The frame's scissor would hold back the copies (they obey it).
+    glDisable(GL_SCISSOR_TEST);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, in_window ? 0 : off);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, copy);
     glBlitFramebuffer(0, origin_y, frame_w, origin_y + frame_h, 0, 0, frame_w, frame_h,

@@ -342,15 +342,31 @@ void set_class(Window w, const char *instance, const char *klass) {
     XFlush(d);
 }
 
-// A scaled frame in whole blocks goes to the window through the X server: the frame read
-// back, each pixel copied into its block, the picture put in shared memory where the server
-// offers it. (A GL copy that scales is several times slower on a software renderer.) Windows
-// of another pixel layout, the linear filter and blocks of a fraction of a pixel take GL's.
+// On a software renderer a scaled frame in whole blocks goes to the window through the X
+// server: the frame read back, each pixel copied into its block, the picture put in shared
+// memory where the server offers it (a GL copy that scales is several times slower there).
+// A GPU scales with GL's copy, as do the linear filter, blocks of a fraction of a pixel and
+// windows of another pixel layout. (TARMIK_GL_SCALING=1 takes GL's copy anyway: the tests
+// check that both give the same picture.)
+bool software_renderer() {
+    static const bool software = [] {
+        const char *forced = std::getenv("TARMIK_GL_SCALING");
+        if (forced && std::strcmp(forced, "1") == 0) return false;
+        const char *r = reinterpret_cast<const char *>(glGetString(GL_RENDERER));
+        if (!r) return false;
+        for (const char *name : {"llvmpipe", "softpipe", "Software", "swrast"})
+            if (std::strstr(r, name)) return true;
+        return false;
+    }();
+    return software;
+}
+
 class block_picture {
   public:
     bool show(Display *d, Window w, const frame_layout &l, int win_w, int win_h) {
         const int k = static_cast<int>(l.factor);
-        if (k < 1 || k != l.factor || !usable(d) || !make(d, l.w, l.h)) return false;
+        if (k < 1 || k != l.factor || !software_renderer() || !usable(d) || !make(d, l.w, l.h))
+            return false;
         // The server has done with the last picture before it is written again.
         XSync(d, False);
         frame_.resize(static_cast<size_t>(frame_w) * frame_h);
@@ -359,10 +375,17 @@ class block_picture {
         for (int r = 0; r < frame_h; ++r) {
             const uint32_t *src = &frame_[static_cast<size_t>(frame_h - 1 - r) * frame_w];
             char *first = img_->data + static_cast<size_t>(r) * k * row;
-            uint32_t *dst = reinterpret_cast<uint32_t *>(first);
-            for (int x = 0; x < frame_w; ++x)
-                for (int j = 0; j < k; ++j)
-                    *dst++ = src[x];
+            if (k == 2) {
+                // The common case, two pixels a store.
+                uint64_t *pair = reinterpret_cast<uint64_t *>(first);
+                for (int x = 0; x < frame_w; ++x)
+                    pair[x] = src[x] * 0x100000001ULL;
+            } else {
+                uint32_t *dst = reinterpret_cast<uint32_t *>(first);
+                for (int x = 0; x < frame_w; ++x)
+                    for (int j = 0; j < k; ++j)
+                        *dst++ = src[x];
+            }
             for (int j = 1; j < k; ++j)
                 std::memcpy(first + j * row, first, static_cast<size_t>(l.w) * 4);
         }

@@ -39,15 +39,21 @@ timer 1200
 frame
 png over.png
 SIM
-shots() { # SCALE
+shots() { # SCALE [NAME]
   rm -f "$WORK/game/ranking.dat"; cp "$WORK/ranking.seed" "$WORK/game/ranking.dat"
   (cd "$WORK/game" && "$SIM" --set messages=on --set "scale=$1" frames.sim < /dev/null > /dev/null 2> "$WORK/err.txt") ||
     fail "tarmik-sim at scale $1: $(cat "$WORK/err.txt")"
-  for f in title intro shot table over; do mv "$WORK/game/$f.png" "$WORK/$f-$1.png"; done
+  for f in title intro shot table over; do mv "$WORK/game/$f.png" "$WORK/$f-${2:-$1}.png"; done
 }
 shots 1
 shots 2
 shots 3
+# The frame scaled by GL's own copy (as on a GPU) instead of blocks through the X server.
+TARMIK_GL_SCALING=1 shots 2 2gl
+for f in title intro shot table over; do
+  cmp -s <(convert "$WORK/$f-2.png" rgb:-) <(convert "$WORK/$f-2gl.png" rgb:-) ||
+    fail "$f at scale 2: GL's copy and the blocks differ"
+done
 for n in 2 3; do
   for f in title intro shot table over; do
     size=$(identify -format '%wx%h' "$WORK/$f-$n.png")
