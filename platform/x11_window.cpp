@@ -82,6 +82,7 @@ plat_frame_spec frame_spec;
 bool scaled = false;
 int frame_w = 0, frame_h = 0; // the frame, while scaled
 int game_w = 0, game_h = 0;   // the size the game was last given
+int first_w = 0, first_h = 0; // the size the window was asked for
 int win_w = 0, win_h = 0;     // the window's client area
 bool fullscreen = false;
 int windowed[4] = {0, 0, 0, 0}; // where the window stood before fullscreen with no manager
@@ -622,8 +623,9 @@ void set_fullscreen(bool on, bool at_start) {
 }
 
 void toggle_fullscreen() {
-    // From a plain window the frame goes off screen first, at the size the game has.
-    if (!start_scaled(game_w, game_h)) return;
+    // From a plain window the frame goes off screen first, at the size the game has (the
+    // window's first size, before the game has heard of any).
+    if (!start_scaled(game_w > 0 ? game_w : first_w, game_h > 0 ? game_h : first_h)) return;
     set_fullscreen(!fullscreen, false);
 }
 
@@ -702,6 +704,8 @@ plat_window glut_window_opened(const plat_window_spec &spec, const plat_callback
     set_class(w, spec.instance, spec.klass);
     win_w = glutGet(GLUT_WINDOW_WIDTH);
     win_h = glutGet(GLUT_WINDOW_HEIGHT);
+    first_w = spec.width;
+    first_h = spec.height;
     update_rate();
     if (frame_spec.scaled || frame_spec.fullscreen) start_scaled(spec.width, spec.height);
     if (frame_spec.fullscreen && scaled) set_fullscreen(true, true);
@@ -999,18 +1003,17 @@ void plat_title_text(plat_window w, int32_t x, int32_t y, const char *sjis, int3
     if (scaled) {
         // Each pixel of the line becomes the block its frame pixel shows as.
         const frame_layout l = layout();
-        std::vector<XRectangle> blocks;
-        blocks.reserve(pts.size());
+        std::vector<XRectangle> rects;
+        rects.reserve(pts.size());
         for (const XPoint &p : pts) {
             int x0, x1, y0, y1;
             frame_span(l, p.x, false, x0, x1);
             frame_span(l, p.y, true, y0, y1);
-            blocks.push_back({static_cast<short>(x0), static_cast<short>(y0),
-                              static_cast<unsigned short>(x1 - x0),
-                              static_cast<unsigned short>(y1 - y0)});
+            rects.push_back({static_cast<short>(x0), static_cast<short>(y0),
+                             static_cast<unsigned short>(x1 - x0),
+                             static_cast<unsigned short>(y1 - y0)});
         }
-        if (!blocks.empty())
-            XFillRectangles(d, w, gc, blocks.data(), static_cast<int>(blocks.size()));
+        if (!rects.empty()) XFillRectangles(d, w, gc, rects.data(), static_cast<int>(rects.size()));
     } else if (!pts.empty()) {
         XDrawPoints(d, w, gc, pts.data(), static_cast<int>(pts.size()), CoordModeOrigin);
     }
