@@ -24,8 +24,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # start_game INPUT [OPTION...]: runs the game in the copy with INPUT on standard input.
 start_game() {
   rm -f "$WORK/status" "$WORK/pid"
+  # (The status is kept whatever it is: under set -e a failing wait would end the subshell.)
   (cd "$WORK/game" && printf '%s' "$1" | ./tarmik "${@:2}" > "$WORK/out.txt" 2> "$WORK/err.txt" &
-   echo $! > "$WORK/pid"; wait $!; echo $? > "$WORK/status") &
+   echo $! > "$WORK/pid"; st=0; wait $! || st=$?; echo $st > "$WORK/status") &
   GAME_PID=$!
   WIN=
   # A loaded machine (CI, a build alongside) may take a while to bring the window up.
