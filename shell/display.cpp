@@ -253,7 +253,31 @@ void display() {
     plat_confine_pointer(hWnd, gs.status != -1 && gs.gameover == 0);
 }
 
+namespace {
+
+// The sight's dark mask lies on the near plane: drawn before the world, it leaves everything
+// behind it to fail the depth test there, unshaded. Each pixel comes out as when the mask was
+// drawn over the finished world, which it covered wherever it stands.
+void draw_mask() {
+    glDisable(GL_LIGHTING);
+    glDisable(GL_LIGHT0);
+    glPushMatrix();
+    glLoadIdentity();
+    // freeglut's solid shapes switch the vertex array off behind our back.
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glColor3d(0.0, 0.2, 0.0);
+    glVertexPointer(3, GL_DOUBLE, 0, scopeVertices);
+    glDrawArrays(GL_TRIANGLES, 0, 12);
+    glColor3d(0.0, 0.0, 0.0);
+    glPopMatrix();
+    glEnable(GL_LIGHT0);
+    glEnable(GL_LIGHTING);
+}
+
+} // namespace
+
 void scene() {
+    if (scope_shown()) draw_mask();
     for (buttai *b : buttai_set)
         b->draw();
     for (buttai *b : tama_set)
@@ -261,23 +285,30 @@ void scene() {
     for (buttai *b : building_set)
         b->draw();
 
-    // Only the squares that can give a pixel are sent: a tenth of them or less.
+    // Only the squares that can give a pixel are sent: a tenth of them or less. The squares
+    // never overlap, so their order is free: those of one colour go together, each colour one
+    // batch with its material set once.
     const ground_cull cull(scope_shown());
-    glBegin(GL_QUADS);
-    glNormal3d(0.0, 1.0, 0.0);
-    for (int j = -30; j < 30; ++j) {
-        for (int i = -30; i < 30; ++i) {
-            if (!cull.drawn(i, j)) continue;
-            glMaterialfv(GL_FRONT, GL_DIFFUSE, ground[(i + j) & 1]);
-            glVertex3d(5.0 * i, -0.5, 5.0 * j);
-            glVertex3d(5.0 * i, -0.5, 5.0 * j + 5.0);
-            glVertex3d(5.0 * i + 5.0, -0.5, 5.0 * j + 5.0);
-            glVertex3d(5.0 * i + 5.0, -0.5, 5.0 * j);
+    bool sent[60][60];
+    for (int j = -30; j < 30; ++j)
+        for (int i = -30; i < 30; ++i)
+            sent[j + 30][i + 30] = cull.drawn(i, j);
+    for (int colour = 1; colour >= 0; --colour) {
+        glMaterialfv(GL_FRONT, GL_DIFFUSE, ground[colour]);
+        glBegin(GL_QUADS);
+        glNormal3d(0.0, 1.0, 0.0);
+        for (int j = -30; j < 30; ++j) {
+            for (int i = -30; i < 30; ++i) {
+                if (((i + j) & 1) != colour || !sent[j + 30][i + 30]) continue;
+                glVertex3d(5.0 * i, -0.5, 5.0 * j);
+                glVertex3d(5.0 * i, -0.5, 5.0 * j + 5.0);
+                glVertex3d(5.0 * i + 5.0, -0.5, 5.0 * j + 5.0);
+                glVertex3d(5.0 * i + 5.0, -0.5, 5.0 * j);
+            }
         }
+        glEnd();
     }
-    glEnd();
-    // The texts are lit with the last square's material, whether it was sent or not.
-    glMaterialfv(GL_FRONT, GL_DIFFUSE, ground[(29 + 29) & 1]);
+    // The texts are lit with the material of the last square, (29, 29): colour 0, set last.
     drawscope();
 }
 
@@ -289,14 +320,11 @@ void drawscope() {
         glDisable(GL_LIGHT0);
         glPushMatrix();
         glLoadIdentity();
-        // freeglut's solid shapes switch the vertex array off behind our back.
         glEnableClientState(GL_VERTEX_ARRAY);
+        // The cross; the mask went first (draw_mask).
         glColor3d(1.0, 0.0, 0.0);
         glVertexPointer(3, GL_DOUBLE, 0, vertices);
         glDrawArrays(GL_LINES, 0, 4);
-        glColor3d(0.0, 0.2, 0.0);
-        glVertexPointer(3, GL_DOUBLE, 0, scopeVertices);
-        glDrawArrays(GL_TRIANGLES, 0, 12);
         glColor3d(0.0, 0.0, 0.0);
         glPopMatrix();
     }
