@@ -2,6 +2,9 @@
 # stays as it is and reads its files from its working folder; around it: the program in
 # libexec, its files in share/games/tarmik, and the launcher `tarmik` in games, which runs
 # it in the player's own folder. Desktop entry, AppStream metainfo, icons and man page too.
+# Two packages from one build: the game (the component "game", every rule below that names
+# none) and, when it is built, the ranking server (server.cmake, the component "server").
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME game)
 set(TARMIK_APP_ID io.github.tarmik.tarmik)
 # No mail address is published for the project yet: a reserved domain that reaches nobody.
 set(TARMIK_MAINTAINER "TARMIK developers <developers@tarmik.invalid>")
@@ -79,9 +82,13 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarmik)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${TARMIK_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "shoot walking figures and targets through a telescopic sight")
-# CPack puts the summary first and indents this, its paragraphs parted by " .".
-set(CPACK_PACKAGE_DESCRIPTION "TARMIK is a small single-player 3D target-shooting game. You look straight
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL game)
+set(CPACK_DEBIAN_PACKAGE_SOURCE tarmik)
+set(CPACK_DEBIAN_GAME_PACKAGE_NAME tarmik)
+# The summary first; CPack indents the rest, its paragraphs parted by " .".
+set(CPACK_DEBIAN_GAME_DESCRIPTION "shoot walking figures and targets through a telescopic sight
+TARMIK is a small single-player 3D target-shooting game. You look straight
 down through a telescopic sight onto a checkerboard ground, slide the view
 with the mouse and shoot walking figures and targets, stage after stage,
 against a time limit.
@@ -93,10 +100,15 @@ results go into a ranking kept in the player's own folder; stages are a
 plain text file that players can write themselves, and tarmik-stage checks,
 traces and draws them.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_GAME_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries from dpkg-shlibdeps; the title's Japanese Gothic and the soundfont by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic | fonts-japanese-gothic, timgm6mb-soundfont")
+set(CPACK_DEBIAN_GAME_PACKAGE_DEPENDS
+    "fonts-ipafont-gothic | fonts-japanese-gothic, timgm6mb-soundfont")
 set(CPACK_STRIP_FILES ON)
+if(TARGET tarmik-server)
+  include(${pkg}/server.cmake)
+  list(APPEND CPACK_COMPONENTS_ALL server)
+endif()
 include(CPack)

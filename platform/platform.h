@@ -139,3 +139,6 @@ struct plat_http_answer {
 };
 // The answers that have come since the last call.
 std::vector<plat_http_answer> plat_http_take();
+// A game has entered its result; its own demo is ready to share (the page then offers to send
+// it to the shared ranking that serves it). The desktop sends it itself, when set up to.
+void plat_game_finished(const std::string &demo);

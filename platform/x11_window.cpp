@@ -30,20 +30,34 @@
 #include <map>
 #include <vector>
 
-// An X server answers a burst of new connections with EAGAIN, or resets one, while its queue is
-// full; Xlib does not try again, so a game started among many other clients (a busy desktop, a
-// test run) would fail at random. Every connection of the program, freeglut's included, comes
-// through here and is tried again for up to five seconds.
+// An X server answers a burst of new connections with EAGAIN, resets one, or refuses it while
+// its queue is full; Xlib does not try again, so a game started among many other clients (a busy
+// desktop, a test run) would fail at random. Every connection of the program, freeglut's
+// included, comes through here and is tried again for up to ten seconds while a server is
+// there: a local display whose socket exists, or any display that answers EAGAIN or a reset.
+namespace {
+bool local_server_there(const char *name) {
+    if (!name) return false;
+    const char *colon = std::strrchr(name, ':');
+    if (!colon || (colon != name && std::strncmp(name, "unix:", 5) != 0)) return false;
+    const std::string number(colon + 1, std::strcspn(colon + 1, "."));
+    return access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) == 0;
+}
+} // namespace
+
 extern "C" Display *XOpenDisplay(const char *name) {
     using open_fn = Display *(*)(const char *);
     static const open_fn real = reinterpret_cast<open_fn>(dlsym(RTLD_NEXT, "XOpenDisplay"));
     if (!real) return nullptr;
+    const char *shown = name ? name : std::getenv("DISPLAY");
+    const bool local = local_server_there(shown);
     for (int attempt = 0;; ++attempt) {
         errno = 0;
         if (Display *d = real(name)) return d;
         const int e = errno;
-        if ((e != EAGAIN && e != ECONNRESET) || attempt == 100) return nullptr;
-        usleep(50000);
+        if (!shown || !*shown || attempt == 100 || (!local && e != EAGAIN && e != ECONNRESET))
+            return nullptr;
+        usleep(100000);
     }
 }
 

@@ -244,6 +244,7 @@ struct game_recorder {
         last = writer.text();
         if (keep_all) finished.push_back(last);
         submit_game(last);
+        plat_game_finished(last);
     }
 
     void check_size() {

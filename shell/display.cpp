@@ -1,6 +1,7 @@
 // One frame: the pending key command, the camera, the world, the scope and the texts.
 #include <GL/gl.h>
-#include <GL/glu.h>
+
+#include <cmath>
 
 #include <cmath>
 #include <cstring>
@@ -23,6 +24,24 @@ const GLdouble scopeVertices[12][3] = {
     {-0.275, 0.275, -1.0},  {-0.275, 0.0, -1.0}, {0.0, 0.275, -1.0},   // upper left
     {-0.275, -0.275, -1.0}, {0.0, -0.275, -1.0}, {-0.275, 0.0, -1.0},  // lower left
     {0.275, -0.275, -1.0},  {0.275, 0.0, -1.0},  {0.0, -0.275, -1.0}}; // lower right
+
+// The perspective GLU's gluPerspective makes, to the bit: the frame needs nothing else of GLU,
+// and a program without a window (the replay checker of a server) then links no GLU at all.
+void perspective(double fovy, double aspect, double zNear, double zFar) {
+    const double radians = fovy / 2 * M_PI / 180;
+    const double deltaZ = zFar - zNear;
+    const double sine = std::sin(radians);
+    if (deltaZ == 0 || sine == 0 || aspect == 0) return;
+    const double cotangent = std::cos(radians) / sine;
+    double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    m[0] = cotangent / aspect;
+    m[5] = cotangent;
+    m[10] = -(zFar + zNear) / deltaZ;
+    m[11] = -1;
+    m[14] = -2 * zNear * zFar / deltaZ;
+    m[15] = 0;
+    glMultMatrixd(m);
+}
 
 bool game_over_or_empty() {
     return gs.gameover == 1 || gs.energy <= 0;
@@ -345,7 +364,7 @@ void resize(int w, int h) {
         glMatrixMode(GL_PROJECTION);
         glLoadIdentity();
         // A window squashed to no height keeps a finite aspect.
-        gluPerspective(30.0, static_cast<double>(w) / (h > 0 ? h : 1), 1.0, 200.0);
+        perspective(30.0, static_cast<double>(w) / (h > 0 ? h : 1), 1.0, 200.0);
         glMatrixMode(GL_MODELVIEW);
     }
     // A scaled frame is the game's window: it takes this size, and puts the viewport where

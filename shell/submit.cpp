@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/console.h"
+#include "base/json.h"
 #include "platform/platform.h"
 
 namespace {
@@ -11,22 +12,6 @@ namespace {
 std::string server, player;
 long sent = 0;
 
-std::string json_string(const std::string &s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char b[8];
-            std::snprintf(b, sizeof b, "\\u%04x", c);
-            out += b;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 // The whole number after "name": in a JSON answer, or -1.
 long number_of(const std::string &json, const std::string &name) {

@@ -10,11 +10,12 @@ skip() {
   echo "SKIP: $* (TARMIK_WEB=1 scripts/setup installs the web tool chain)"
   exit 77
 }
+[ "${TARMIK_WEB:-1}" = 1 ] || { echo "SKIP: TARMIK_WEB=0 leaves the page out"; exit 77; }
 command -v em++ > /dev/null || skip "emscripten is not installed"
 command -v chromium > /dev/null || skip "chromium is not installed"
 command -v node > /dev/null || skip "node is not installed"
 [ -d "$root/tests/web/node_modules/puppeteer-core" ] || skip "puppeteer-core is not installed in tests/web"
-command -v fluidsynth > /dev/null && command -v oggenc > /dev/null || skip "fluidsynth or oggenc is missing"
+command -v fluidsynth > /dev/null && command -v lame > /dev/null || skip "fluidsynth or lame is missing"
 
 bash "$root/scripts/web" > /dev/null
 . "$root/scripts/xvfb-env"

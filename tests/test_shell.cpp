@@ -1,5 +1,6 @@
 // The shell: console menu bytes and statuses, the tick's order, shooting and panning, the frame.
 #include <GL/gl.h>
+#include <GL/glu.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -309,13 +310,28 @@ TEST_F(Shell, KeysAreRecordedAndOnlyTheLastCounts) {
     EXPECT_EXIT(keyboard(27, 0, 0), ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(Shell, ZeroHeightReshapeKeepsAFiniteProjection) {
+TEST_F(Shell, ReshapeSetsGLUsPerspectiveAndAFiniteOneForZeroHeight) {
     load(one_target_under_eye);
     resize(500, 0);
     GLdouble m[16];
     glGetDoublev(GL_PROJECTION_MATRIX, m);
     for (double v : m)
         EXPECT_TRUE(std::isfinite(v));
+    // The frame's own perspective is GLU's to the bit.
+    for (const auto &wh : {std::pair<int, int>{500, 500}, {900, 333}, {1, 700}}) {
+        resize(wh.first, wh.second);
+        glGetDoublev(GL_PROJECTION_MATRIX, m);
+        GLdouble want[16];
+        glMatrixMode(GL_PROJECTION);
+        glPushMatrix();
+        glLoadIdentity();
+        gluPerspective(30.0, static_cast<double>(wh.first) / wh.second, 1.0, 200.0);
+        glGetDoublev(GL_PROJECTION_MATRIX, want);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+        for (int i = 0; i < 16; ++i)
+            EXPECT_EQ(m[i], want[i]) << wh.first << "x" << wh.second << " [" << i << "]";
+    }
     resize(500, 500);
 }
 

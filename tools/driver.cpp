@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "base/console.h"
+#include "base/json.h"
 #include "base/quit.h"
 #include "base/sha256.h"
 #include "flow/gamestate.h"
@@ -100,22 +101,6 @@ bool header_line(const std::string &line, long n, bool &in_header) {
 
 // ---------------------------------------------------------------- --verify
 
-std::string json_string(const std::string &utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char b[8];
-            std::snprintf(b, sizeof b, "\\u%04x", c);
-            out += b;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 void answer(const std::string &json) {
     const std::string line = json + "\n";

@@ -1,6 +1,8 @@
-// The sound services in the page, on Web Audio: effects are the game's WAVE files as they are;
-// a "sequencer" plays the music rendered from the MIDI file at build time. Browsers only
-// start audio on the player's first gesture; what was started before begins then.
+// The sound services in the page, on Web Audio. The page plays renderings made at build time
+// and kept beside it: a "sequencer" plays the music rendered from its MIDI file, an effect the
+// game's WAVE file compressed (the page's game folder holds no WAVE files, to stay small); an
+// effect without a rendering beeps, as a missing file does. Browsers only start audio on the
+// player's first gesture; what was started before begins then.
 #include "platform/platform.h"
 #include "platform/media.h"
 
@@ -18,8 +20,8 @@ EM_JS(int, js_audio_ready, (), { return tarmik.audio.available() ? 1 : 0; });
 EM_JS(void, js_audio_load, (int id, const char *name, const unsigned char *bytes, int len), {
     tarmik.audio.load(id, UTF8ToString(name), len >= 0 ? HEAPU8.slice(bytes, bytes + len) : null);
 });
-EM_JS(void, js_audio_music, (int id, const char *name), {
-    tarmik.audio.music(id, UTF8ToString(name));
+EM_JS(void, js_audio_rendering, (int id, const char *name), {
+    tarmik.audio.rendering(id, UTF8ToString(name));
 });
 EM_JS(void, js_audio_play, (int id), { tarmik.audio.play(id); });
 EM_JS(void, js_audio_effect, (int id), { tarmik.audio.effect(id); });
@@ -53,7 +55,7 @@ class web_media : public media_control {
             // A sequencer wants MIDI; its sound is the rendering made beside the page.
             if (!read_file(file, bytes) || bytes.size() < 4 || std::memcmp(bytes.data(), "MThd", 4))
                 return cannot_load;
-            js_audio_music(static_cast<int>(id), file);
+            js_audio_rendering(static_cast<int>(id), file);
         } else if (strcasecmp(type, "waveaudio") == 0) {
             if (!read_file(file, bytes) || bytes.size() < 12 ||
                 std::memcmp(bytes.data(), "RIFF", 4) || std::memcmp(bytes.data() + 8, "WAVE", 4))
@@ -85,11 +87,10 @@ class web_media : public media_control {
         const std::string name = file ? file : "";
         auto it = effects_.find(name);
         if (it == effects_.end()) {
-            std::vector<unsigned char> bytes;
             int id = beep_id;
-            if (read_file(file, bytes)) {
+            if (!name.empty()) {
                 id = static_cast<int>(next_id_++);
-                js_audio_load(id, name.c_str(), bytes.data(), static_cast<int>(bytes.size()));
+                js_audio_rendering(id, name.c_str());
             }
             it = effects_.emplace(name, id).first;
         }

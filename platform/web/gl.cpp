@@ -4,7 +4,6 @@
 #include "platform/web/webgl.h"
 
 #include <GL/gl.h>
-#include <GL/glu.h>
 
 #include <cmath>
 #include <cstring>
@@ -16,6 +15,7 @@ extern "C" {
 void emscripten_glEnable(GLenum cap);
 void emscripten_glDisable(GLenum cap);
 void emscripten_glCullFace(GLenum mode);
+void emscripten_glFrontFace(GLenum mode);
 void emscripten_glClearColor(GLclampf r, GLclampf g, GLclampf b, GLclampf a);
 void emscripten_glClear(GLbitfield mask);
 void emscripten_glViewport(GLint x, GLint y, GLsizei w, GLsizei h);
@@ -69,6 +69,7 @@ constexpr GLenum TEXTURE_WRAP_S = 0x2802;
 constexpr GLenum TEXTURE_WRAP_T = 0x2803;
 constexpr GLint NEAREST = 0x2600;
 constexpr GLint CLAMP_TO_EDGE = 0x812F;
+constexpr GLenum CW = 0x0900;
 
 struct mat4 {
     float m[16]; // column-major, as GL keeps it
@@ -224,7 +225,8 @@ void ensure_programs() {
     if (geometry_program) return;
     geometry_program = link("attribute vec4 a_pos; attribute vec4 a_rgba;"
                             "uniform mat4 u_projection; varying vec4 v_rgba;"
-                            "void main() { gl_Position = u_projection * a_pos; v_rgba = a_rgba;"
+                            "void main() { gl_Position = u_projection * a_pos;"
+                            " gl_Position.y = -gl_Position.y; v_rgba = a_rgba;"
                             " gl_PointSize = 1.0; }",
                             "precision highp float; varying vec4 v_rgba;"
                             "void main() { gl_FragColor = v_rgba; }");
@@ -232,8 +234,8 @@ void ensure_programs() {
     // a_pos: window x, y, depth in clip units; a_rgba: texture coordinates.
     bitmap_program = link("attribute vec4 a_pos; attribute vec4 a_rgba; uniform vec4 u_area;"
                           "varying vec2 v_uv;"
-                          "void main() { gl_Position = vec4((a_pos.xy - u_area.xy) / u_area.zw"
-                          " * 2.0 - 1.0, a_pos.z, 1.0); v_uv = a_rgba.xy; }",
+                          "void main() { vec2 p = (a_pos.xy - u_area.xy) / u_area.zw * 2.0 - 1.0;"
+                          " gl_Position = vec4(p.x, -p.y, a_pos.z, 1.0); v_uv = a_rgba.xy; }",
                           "precision highp float; uniform sampler2D u_bits; uniform vec4 u_colour;"
                           "varying vec2 v_uv;"
                           "void main() { if (texture2D(u_bits, v_uv).a < 0.5) discard;"
@@ -244,11 +246,13 @@ void ensure_programs() {
     emscripten_glGenBuffers(1, &buffer);
 }
 
-void draw(GLenum webgl_mode, const std::vector<out_vertex> &v) {
+// v in eye space, drawn under the projection (or in clip space, under the identity).
+void draw(GLenum webgl_mode, const std::vector<out_vertex> &v, const mat4 *projection = nullptr) {
     if (v.empty()) return;
     ensure_programs();
     emscripten_glUseProgram(geometry_program);
-    emscripten_glUniformMatrix4fv(geometry_projection, 1, GL_FALSE, gl.projection.back().m);
+    emscripten_glUniformMatrix4fv(geometry_projection, 1, GL_FALSE,
+                                  (projection ? *projection : gl.projection.back()).m);
     emscripten_glBindBuffer(ARRAY_BUFFER, buffer);
     emscripten_glBufferData(ARRAY_BUFFER, static_cast<long>(v.size() * sizeof(out_vertex)),
                             v.data(), STREAM_DRAW);
@@ -260,6 +264,36 @@ void draw(GLenum webgl_mode, const std::vector<out_vertex> &v) {
     emscripten_glDrawArrays(webgl_mode, 0, static_cast<GLsizei>(v.size()));
 }
 
+// Lines in clip space. A line lying exactly on the boundary between two rows of pixels (or
+// two columns) has the row below it lit on the desktop (the column left of it), and the
+// browser's rasteriser, drawing upside down, would light the other one: such a line is moved
+// a quarter of a pixel to the desktop's side, where no rasteriser can choose otherwise.
+void draw_lines(const std::vector<out_vertex> &eye) {
+    const float vw = static_cast<float>(gl.viewport[2]), vh = static_cast<float>(gl.viewport[3]);
+    std::vector<out_vertex> v = eye;
+    for (size_t i = 0; i < v.size(); ++i)
+        transform(gl.projection.back(), eye[i].pos, v[i].pos);
+    auto window = [&](const out_vertex &o, int axis) {
+        const float size = axis == 0 ? vw : vh;
+        return gl.viewport[axis] + (o.pos[axis] / o.pos[3] + 1) * 0.5f * size;
+    };
+    auto on_boundary = [](float a, float b) {
+        return std::fabs(a - b) < 1e-3f && std::fabs(a - std::round(a)) < 1e-3f;
+    };
+    for (size_t i = 0; i + 2 <= v.size(); i += 2) {
+        out_vertex &a = v[i], &b = v[i + 1];
+        if (a.pos[3] <= 0 || b.pos[3] <= 0 || vw <= 0 || vh <= 0) continue;
+        const float ax = window(a, 0), ay = window(a, 1), bx = window(b, 0), by = window(b, 1);
+        const int minor = std::fabs(bx - ax) >= std::fabs(by - ay) ? 1 : 0;
+        const float am = minor ? ay : ax, bm = minor ? by : bx;
+        if (!on_boundary(am, bm)) continue;
+        const float shift = 0.25f * 2 / (minor ? vh : vw);
+        a.pos[minor] -= shift * a.pos[3];
+        b.pos[minor] -= shift * b.pos[3];
+    }
+    draw(GL_LINES, v, &identity);
+}
+
 // Quads become two triangles each, (0, 1, 3) and (1, 2, 3), as the desktop splits them.
 void flush_batch(GLenum mode, const std::vector<out_vertex> &v) {
     if (mode == GL_QUADS) {
@@ -269,9 +303,10 @@ void flush_batch(GLenum mode, const std::vector<out_vertex> &v) {
             for (size_t k : {0, 1, 3, 1, 2, 3})
                 tris.push_back(v[i + k]);
         draw(GL_TRIANGLES, tris);
-    } else if (mode == GL_LINES || mode == GL_TRIANGLES || mode == GL_TRIANGLE_STRIP ||
-               mode == GL_LINE_STRIP || mode == GL_LINE_LOOP || mode == GL_TRIANGLE_FAN ||
-               mode == GL_POINTS) {
+    } else if (mode == GL_LINES) {
+        draw_lines(v);
+    } else if (mode == GL_TRIANGLES || mode == GL_TRIANGLE_STRIP || mode == GL_LINE_STRIP ||
+               mode == GL_LINE_LOOP || mode == GL_TRIANGLE_FAN || mode == GL_POINTS) {
         draw(mode, v);
     }
 }
@@ -357,6 +392,10 @@ void web_gl_start() {
     gl = state();
     geometry_program = bitmap_program = 0;
     ensure_programs();
+    // Frames are drawn upside down and the page shows the canvas turned over: the browser's
+    // rasteriser gives a pixel whose centre lies on an edge to the triangle above it, the
+    // desktop's to the one below, and turned over they agree. Faces turn with the picture.
+    emscripten_glFrontFace(CW);
     // One draw of each program, unseen, so the driver has made them ready before the game's
     // first frame.
     static const GLubyte dot[1] = {0};
@@ -602,7 +641,11 @@ void glBitmap(GLsizei w, GLsizei h, GLfloat xorig, GLfloat yorig, GLfloat xmove,
     if (!gl.raster_valid) return;
     if (bitmap && w > 0 && h > 0) {
         ensure_programs();
-        const float x0 = std::floor(gl.raster[0] - xorig), y0 = std::floor(gl.raster[1] - yorig);
+        // The raster position is rounded down with a small allowance, as the desktop's GL
+        // does, so a position a rounding error short of a whole pixel lands on it.
+        const float epsilon = 0.0001f;
+        const float x0 = std::floor(gl.raster[0] + epsilon - xorig),
+                    y0 = std::floor(gl.raster[1] + epsilon - yorig);
         const float x1 = x0 + static_cast<float>(w), y1 = y0 + static_cast<float>(h);
         const float z = gl.raster[2];
         // Positions and texture coordinates; the first stored row is the bottom one.
@@ -633,22 +676,6 @@ void glBitmap(GLsizei w, GLsizei h, GLfloat xorig, GLfloat yorig, GLfloat xmove,
     }
     gl.raster[0] += xmove;
     gl.raster[1] += ymove;
-}
-
-void gluPerspective(GLdouble fovy, GLdouble aspect, GLdouble zNear, GLdouble zFar) {
-    const double radians = fovy / 2 * M_PI / 180;
-    const double deltaZ = zFar - zNear;
-    const double sine = std::sin(radians);
-    if (deltaZ == 0 || sine == 0 || aspect == 0) return;
-    const double cotangent = std::cos(radians) / sine;
-    double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    m[0] = cotangent / aspect;
-    m[5] = cotangent;
-    m[10] = -(zFar + zNear) / deltaZ;
-    m[11] = -1;
-    m[14] = -2 * zNear * zFar / deltaZ;
-    m[15] = 0;
-    glMultMatrixd(m);
 }
 
 } // extern "C"

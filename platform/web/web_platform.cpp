@@ -1,5 +1,6 @@
 // The platform services in the page: the window as a canvas, the pointer as relative motion
 // under Pointer Lock, the title line on an overlay, and the console's input from the panel.
+#include "base/terminal.h"
 #include "platform/driven.h"
 #include "platform/glut_window.h"
 #include "platform/motion.h"
@@ -35,6 +36,9 @@ EM_JS(void, js_hide_pointer, (int hide), { tarmik.hidePointer(!!hide); });
 EM_JS(void, js_confine_pointer, (int on), { tarmik.confinePointer(!!on); });
 EM_JS(void, js_fatal, (const char *what), { tarmik.fatal(UTF8ToString(what)); });
 EM_JS(void, js_set_title, (const char *utf8), { document.title = UTF8ToString(utf8); });
+EM_JS(void, js_game_finished, (const char *text, int len), {
+    tarmik.gameFinished(UTF8ToString(text, len));
+});
 EM_JS(void, js_title_text, (int x, int y, const char *sjis, int len), {
     tarmik.titleText(x, y, HEAPU8.slice(sjis, sjis + len));
 });
@@ -122,6 +126,12 @@ struct input_from_panel {
 } install_panel_input;
 
 } // namespace
+
+// The page's standard output is the panel, which shows Shift-JIS as it is: no terminal ever
+// needs the bytes converted.
+std::string terminal_text(const std::string &sjis) {
+    return sjis;
+}
 
 void plat_set_recording(bool on) {
     recording = on;
@@ -214,6 +224,11 @@ void plat_hide_cursor() {
 void plat_title_text(plat_window, int32_t x, int32_t y, const char *sjis, int32_t len) {
     if (!sjis || len <= 0) return;
     js_title_text(x, y, sjis, len);
+}
+
+// The page offers the game to the shared ranking that serves it, from its own panel.
+void plat_game_finished(const std::string &demo) {
+    js_game_finished(demo.c_str(), static_cast<int>(demo.size()));
 }
 
 // The page sends games to a shared ranking itself, from its own panel.

@@ -229,10 +229,9 @@ void App::handle(Request &&req, const std::string &client, Send send) {
     try {
         if (path == "/api/games") {
             if (req.method() != http::verb::post) return send(finish(req, not_allowed("POST")));
-            return submit(std::move(req), std::move(send));
+            return submit(std::move(req), send);
         }
-        if (path.rfind("/api/games/", 0) == 0)
-            return game(std::move(req), path.substr(11), std::move(send));
+        if (path.rfind("/api/games/", 0) == 0) return game(std::move(req), path.substr(11), send);
         if (path.rfind("/play/", 0) == 0) return play_file(std::move(req), path.substr(6), send);
         Response res;
         if (path == "/" || path == "/api/ranking" || path == "/api/health") {
@@ -256,7 +255,7 @@ void App::handle(Request &&req, const std::string &client, Send send) {
     }
 }
 
-void App::submit(Request &&req, Send send) {
+void App::submit(Request &&req, const Send &send) {
     auto bad = [&](http::status s, const std::string &msg) {
         send(finish(req, json_error(s, msg)));
     };
@@ -424,7 +423,7 @@ bool App::authorized(const Request &req) const {
     return secret_equal(auth.substr(scheme.size()), config_.admin_token);
 }
 
-void App::game(Request &&req, const std::string &rest, Send send) {
+void App::game(Request &&req, const std::string &rest, const Send &send) {
     bool want_demo = false;
     std::string id_text = rest;
     const std::string suffix = "/demo";
@@ -472,7 +471,7 @@ void App::game(Request &&req, const std::string &rest, Send send) {
     send(finish(req, json_response(http::status::ok, game_json(*g, storage_->place(*g)))));
 }
 
-void App::play_file(Request &&req, const std::string &rest, Send send) {
+void App::play_file(Request &&req, const std::string &rest, const Send &send) {
     if (!is_get(req)) return send(finish(req, not_allowed("GET, HEAD")));
     // game-ID.demo: a stored game, fetched by the web game from beside its page.
     const std::string prefix = "game-", suffix = ".demo";
@@ -482,7 +481,7 @@ void App::play_file(Request &&req, const std::string &rest, Send send) {
         if (parse_id(id)) {
             Request copy = req;
             copy.target("/api/games/" + id + "/demo");
-            return game(std::move(copy), id + "/demo", std::move(send));
+            return game(std::move(copy), id + "/demo", send);
         }
     }
     auto file = config_.web_dir.empty() ? std::nullopt : web_file(config_.web_dir, rest);

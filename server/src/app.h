@@ -45,12 +45,14 @@ class App {
     std::string tmp_dir_;
     std::string page_style_hash_;
 
-    void submit(Request &&req, Send send);
+    // These answer through `send`, which the caller still holds: what they throw is answered
+    // by the caller through it.
+    void submit(Request &&req, const Send &send);
     Response ranking(const Request &req);
     Response leaderboard(const Request &req);
     Response health(const Request &req);
-    void game(Request &&req, const std::string &rest, Send send);
-    void play_file(Request &&req, const std::string &path, Send send);
+    void game(Request &&req, const std::string &rest, const Send &send);
+    void play_file(Request &&req, const std::string &path, const Send &send);
     bool authorized(const Request &req) const;
     const StageSet *stage_set(const std::string &sha256) const;
 };

@@ -1,5 +1,6 @@
 #include "config.h"
 
+#include "pg_storage.h"
 #include "util.h"
 
 #include <boost/asio/ip/address.hpp>
@@ -47,13 +48,58 @@ StageSet load_stages(const std::string &path) {
     return s;
 }
 
+std::string trim(const std::string &s) {
+    size_t a = s.find_first_not_of(" \t\r"), b = s.find_last_not_of(" \t\r");
+    return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+// A configuration file as the options it stands for: "name = value" is --name value; a flag
+// is "name = yes" (or no). Blank lines and lines starting with # are skipped.
+std::vector<std::string> file_options(const std::string &path) {
+    auto text = read_file(path);
+    if (!text || !is_file(path)) throw UsageError("cannot read the configuration file " + path);
+    std::vector<std::string> out;
+    size_t start = 0, number = 0;
+    while (start < text->size()) {
+        size_t end = text->find('\n', start);
+        if (end == std::string::npos) end = text->size();
+        std::string line = trim(text->substr(start, end - start));
+        start = end + 1;
+        ++number;
+        if (line.empty() || line[0] == '#') continue;
+        size_t eq = line.find('=');
+        std::string where = path + " line " + std::to_string(number);
+        if (eq == std::string::npos) throw UsageError(where + ": not \"name = value\"");
+        std::string name = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
+        if (name.empty() || name[0] == '-' || value.empty())
+            throw UsageError(where + ": not \"name = value\"");
+        if (name == "config") throw UsageError(where + ": a configuration file names no other");
+        if (name == "access-log") {
+            if (value == "yes" || value == "true" || value == "on")
+                out.push_back("--" + name);
+            else if (value != "no" && value != "false" && value != "off")
+                throw UsageError(where + ": " + name + " is yes or no");
+            continue;
+        }
+        out.push_back("--" + name);
+        out.push_back(value);
+    }
+    return out;
+}
+
 } // namespace
 
 const char *usage_text() {
     return "usage: tarmik-server [options]\n"
            "  --listen ADDR:PORT        where to listen (127.0.0.1:8080; port 0: any free)\n"
+           "  --config FILE             options from a file, one \"name = value\" a line\n"
+           "                            (names as here, without the dashes); options\n"
+           "                            after it on the command line win\n"
            "  --data DIR                the data folder ($STATE_DIRECTORY or "
            "./tarmik-server-data)\n"
+           "  --db URL                  a PostgreSQL database shared by any number of\n"
+           "                            servers, postgresql://USER@HOST:PORT/NAME\n"
+           "                            (SQLite in the data folder without it)\n"
            "  --stages FILE             a stage file whose games are ranked (repeatable;\n"
            "                            the shipped stagefile.txt by default)\n"
            "  --web DIR                 the web game's files, served under /play/\n"
@@ -76,7 +122,8 @@ const char *usage_text() {
            "  --submit-burst N          submissions at once per address (10)\n"
            "  --request-rate N          requests per second per address (50)\n"
            "  --request-burst N         requests at once per address (100)\n"
-           "  --db-timeout MS           wait for a busy database before 503 (5000)\n"
+           "  --db-timeout MS           wait for a busy or unreachable database before 503\n"
+           "                            (5000)\n"
            "  --access-log              one line per request on standard error\n"
            "  --help, --version\n";
 }
@@ -87,14 +134,24 @@ Config parse_options(int argc, char **argv) {
     std::string token_file;
     long cores = std::max(1u, std::thread::hardware_concurrency());
     long workers = cores;
+    std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
-        std::string opt = argv[i];
+        if (std::string(argv[i]) == "--config" && i + 1 < argc) {
+            auto more = file_options(argv[++i]);
+            args.insert(args.end(), more.begin(), more.end());
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    const size_t n = args.size();
+    for (size_t i = 0; i < n; ++i) {
+        std::string opt = args[i];
         if (opt == "--access-log") {
             c.access_log = true;
             continue;
         }
-        if (i + 1 >= argc) throw UsageError("unknown option or missing value: " + opt);
-        std::string v = argv[++i];
+        if (i + 1 >= n) throw UsageError("unknown option or missing value: " + opt);
+        std::string v = args[++i];
         if (opt == "--listen") {
             size_t colon = v.rfind(':');
             if (colon == std::string::npos) throw UsageError("--listen wants ADDR:PORT");
@@ -104,6 +161,12 @@ Config parse_options(int argc, char **argv) {
             c.port = static_cast<unsigned short>(number(opt, v.substr(colon + 1), 0, 65535));
         } else if (opt == "--data") {
             c.data_dir = v;
+        } else if (opt == "--db") {
+            if (v.rfind("postgresql://", 0) != 0 && v.rfind("postgres://", 0) != 0)
+                throw UsageError("--db wants a PostgreSQL URL, postgresql://USER@HOST/NAME");
+            if (std::string why = PgStorage::url_problem(v); !why.empty())
+                throw UsageError("--db: " + why);
+            c.db = v;
         } else if (opt == "--stages") {
             stage_files.push_back(v);
         } else if (opt == "--web") {
@@ -179,7 +242,8 @@ Config parse_options(int argc, char **argv) {
     }
     if (c.replay_tool.empty()) {
         for (std::string p :
-             {here + "/tarmik-replay", std::string(TARMIK_BUILD_TOOLS "/tarmik-replay")})
+             {here + "/" TARMIK_SERVER_TO_REPLAY "/tarmik-replay", here + "/tarmik-replay",
+              std::string(TARMIK_BUILD_TOOLS "/tarmik-replay")})
             if (access(p.c_str(), X_OK) == 0 && is_file(p)) {
                 c.replay_tool = p;
                 break;
@@ -190,16 +254,12 @@ Config parse_options(int argc, char **argv) {
     } else if (access(c.replay_tool.c_str(), X_OK) != 0 || !is_file(c.replay_tool)) {
         throw UsageError("the replay tool " + c.replay_tool + " is not an executable file");
     }
-    // The child is started by path, not found on PATH, and from another working folder.
-    if (c.replay_tool[0] != '/') {
-        char buf[4096];
-        if (realpath(c.replay_tool.c_str(), buf)) c.replay_tool = buf;
-    }
+    // The child is started by path, not found on PATH, and from another working folder; the
+    // log names the files plainly (not .../sbin/../libexec/...).
+    char buf[4096];
+    if (realpath(c.replay_tool.c_str(), buf)) c.replay_tool = buf;
     for (StageSet &s : c.stages)
-        if (s.path[0] != '/') {
-            char buf[4096];
-            if (realpath(s.path.c_str(), buf)) s.path = buf;
-        }
+        if (realpath(s.path.c_str(), buf)) s.path = buf;
     if (!token_file.empty()) {
         auto t = read_file(token_file);
         if (!t) throw UsageError("cannot read the admin token file " + token_file);
@@ -210,7 +270,6 @@ Config parse_options(int argc, char **argv) {
         c.admin_token = *t;
     }
     if (!c.web_dir.empty()) {
-        char buf[4096];
         struct stat st {};
         if (!realpath(c.web_dir.c_str(), buf) || stat(buf, &st) != 0 || !S_ISDIR(st.st_mode))
             throw UsageError("the web folder " + c.web_dir + " is not a folder");

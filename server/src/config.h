@@ -17,6 +17,7 @@ struct Config {
     std::string address = "127.0.0.1";
     unsigned short port = 8080;
     std::string data_dir;
+    std::string db;               // a PostgreSQL URL; empty: SQLite in the data folder
     std::vector<StageSet> stages; // the first is the default ranking
     std::string web_dir;          // empty: no web game under /play/
     std::string replay_tool;
@@ -41,8 +42,8 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The command line as a configuration: files named are read (stage files, the admin token),
-// defaults filled in. Throws UsageError with a message for people.
+// The command line as a configuration: files named are read (a configuration file, stage
+// files, the admin token), defaults filled in. Throws UsageError with a message for people.
 Config parse_options(int argc, char **argv);
 const char *usage_text();
 

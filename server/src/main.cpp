@@ -2,6 +2,7 @@
 #include "app.h"
 #include "config.h"
 #include "http_server.h"
+#include "pg_storage.h"
 #include "sqlite_storage.h"
 
 #include <csignal>
@@ -29,10 +30,23 @@ int main(int argc, char **argv) {
         if (ec)
             throw UsageError("cannot make the data folder " + config.data_dir + ": " +
                              ec.message());
-        SqliteOptions db;
-        db.busy_timeout_ms = config.db_timeout_ms;
-        db.connections = static_cast<int>(config.io_threads + config.workers + 1);
-        auto storage = std::make_unique<SqliteStorage>(config.data_dir + "/tarmik.sqlite3", db);
+        // As many connections as threads that may use one at once.
+        const int connections = static_cast<int>(config.io_threads + config.workers + 1);
+        std::unique_ptr<Storage> storage;
+        if (config.db.empty()) {
+            SqliteOptions db;
+            db.busy_timeout_ms = config.db_timeout_ms;
+            db.connections = connections;
+            std::string path = config.data_dir + "/tarmik.sqlite3";
+            storage = std::make_unique<SqliteStorage>(path, db);
+            std::cerr << "tarmik-server: database " << path << " (SQLite)\n";
+        } else {
+            PgOptions db;
+            db.timeout_ms = config.db_timeout_ms;
+            db.connections = connections;
+            storage = std::make_unique<PgStorage>(config.db, db);
+            std::cerr << "tarmik-server: database " << PgStorage::describe(config.db) << "\n";
+        }
         for (const StageSet &s : config.stages)
             std::cerr << "tarmik-server: ranking " << s.path << " (stages " << s.sha256 << ")\n";
         std::cerr << "tarmik-server: replays with " << config.replay_tool << ", " << config.workers

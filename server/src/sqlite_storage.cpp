@@ -243,6 +243,13 @@ std::pair<Game, bool> SqliteStorage::submit(const NewGame &g) {
     Lease lease(*this);
     Connection &c = *lease;
     Transaction t(c);
+    // Stored before: its entry, without an insert that would use up an id on the conflict.
+    {
+        Statement sel(c,
+                      std::string("SELECT ") + game_columns + " FROM games WHERE demo_sha256 = ?");
+        sel.bind(1, g.demo_sha256);
+        if (sel.step()) return {sel.game(), false};
+    }
     bool created = false;
     {
         Statement ins(c, "INSERT INTO games (demo_sha256, stages, player, version, score, stage,"

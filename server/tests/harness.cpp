@@ -5,6 +5,8 @@
 #include <boost/beast/http.hpp>
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <pqxx/pqxx>
 
 #include <array>
 #include <cctype>
@@ -14,8 +16,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sstream>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -276,6 +282,232 @@ std::string Server::log() const {
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+namespace {
+
+const std::string pg_bin = "/usr/lib/postgresql/15/bin";
+
+// PostgreSQL refuses to run as root: then it runs as nobody.
+struct RunAs {
+    bool drop = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+RunAs postgres_user() {
+    RunAs u{false, geteuid(), getegid()};
+    if (u.uid != 0) return u;
+    const passwd *pw = getpwnam("nobody");
+    if (!pw) throw std::runtime_error("there is no user 'nobody' to run PostgreSQL as");
+    return {true, pw->pw_uid, pw->pw_gid};
+}
+
+// Starts a program as that user, its output appended to `log`. With `tied` it gets SIGQUIT
+// (PostgreSQL's immediate shutdown) when the test process ends, however it ends.
+pid_t spawn_as(const RunAs &u, const std::vector<std::string> &args, const std::string &log,
+               bool tied) {
+    std::vector<std::string> copy = args;
+    std::vector<char *> argv;
+    for (auto &a : copy)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        int in = open("/dev/null", O_RDONLY);
+        if (fd < 0 || in < 0) _exit(126);
+        dup2(in, 0);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        if (u.drop && (setgroups(0, nullptr) != 0 || setgid(u.gid) != 0 || setuid(u.uid) != 0))
+            _exit(126);
+        if (tied && (prctl(PR_SET_PDEATHSIG, SIGQUIT) != 0 || getppid() != parent)) _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// The exit status, or -1 when it did not end within `seconds` (then it is killed).
+int wait_for(pid_t pid, double seconds) {
+    auto deadline = std::chrono::steady_clock::now() + secs(seconds);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+unsigned short free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        close(fd);
+        throw std::runtime_error("no free port on loopback");
+    }
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+std::string quote(const std::string &s) {
+    return "'" + s + "'";
+}
+
+// A new cluster in dir/data.
+void make_cluster(const RunAs &u, const std::string &dir) {
+    std::string data = dir + "/data";
+    // Clusters are copied from one made once per build: initdb takes a second or more.
+    const std::string made = TARMIK_SERVER_SCRATCH "/pg-template";
+    if (!std::filesystem::exists(made + "/PG_VERSION")) {
+        pid_t pid =
+            spawn_as(u,
+                     {pg_bin + "/initdb", "-D", data, "-U", "tarmik", "--auth=trust",
+                      "--encoding=UTF8", "--locale=C.UTF-8", "--no-sync", "--no-instructions"},
+                     dir + "/initdb.log", false);
+        if (wait_for(pid, 120) != 0) {
+            std::ifstream in(dir + "/initdb.log");
+            std::ostringstream ss;
+            ss << in.rdbuf();
+            throw std::runtime_error("initdb failed: " + ss.str());
+        }
+        std::string mine = made + "." + std::to_string(getpid());
+        run("cp -a " + quote(data) + " " + quote(mine));
+        if (rename(mine.c_str(), made.c_str()) != 0) std::filesystem::remove_all(mine);
+    } else {
+        run("cp -a " + quote(made) + " " + quote(data));
+        if (u.drop)
+            run("chown -R " + std::to_string(u.uid) + ":" + std::to_string(u.gid) + " " +
+                quote(data));
+    }
+}
+
+} // namespace
+
+Postgres::Postgres() {
+    for (const char *tool : {"initdb", "postgres"})
+        if (access((pg_bin + "/" + tool).c_str(), X_OK) != 0)
+            throw std::runtime_error("PostgreSQL 15 is not installed (no " + pg_bin + "/" + tool +
+                                     "; scripts/setup test installs it)");
+    RunAs u = postgres_user();
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarmik-pg-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder for PostgreSQL");
+    dir_ = pattern;
+    try {
+        // The folder is the cluster user's alone; /tmp lets any user reach it.
+        if (chown(dir_.c_str(), u.uid, u.gid) != 0)
+            throw std::runtime_error("cannot hand " + dir_ + " to the cluster's user");
+        make_cluster(u, dir_);
+        start();
+    } catch (...) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+        throw;
+    }
+}
+
+Postgres::~Postgres() {
+    if (pid_ > 0) crash();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+void Postgres::start() {
+    RunAs u = postgres_user();
+    // Started again, it listens where it did, so that servers find it there.
+    const bool again = port_ != 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!again) port_ = free_port();
+        std::filesystem::remove(dir_ + "/postgres.log");
+        pid_ = spawn_as(u,
+                        {pg_bin + "/postgres", "-D", dir_ + "/data", "-p", std::to_string(port_),
+                         "-c", "listen_addresses=127.0.0.1", "-c", "unix_socket_directories=", "-c",
+                         "shared_buffers=16MB", "-c", "max_connections=60"},
+                        dir_ + "/postgres.log", true);
+        std::string ping = "host=127.0.0.1 port=" + std::to_string(port_) +
+                           " user=tarmik dbname=postgres connect_timeout=2";
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int status = 0;
+        bool ended = false;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (PQping(ping.c_str()) == PQPING_OK) return;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                ended = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!ended) wait_for(pid_, 0);
+        pid_ = -1;
+        // Another program took the port in the meantime: another one (or, started again,
+        // the same once its last connections are gone).
+        if (ended && log().find("could not bind") != std::string::npos) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            continue;
+        }
+        break;
+    }
+    throw std::runtime_error("PostgreSQL did not start: " + log());
+}
+
+void Postgres::stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGINT);
+    wait_for(pid_, 60);
+    pid_ = -1;
+}
+
+void Postgres::crash() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGQUIT);
+    wait_for(pid_, 60);
+    pid_ = -1;
+}
+
+std::string Postgres::url(const std::string &database) const {
+    return "postgresql://tarmik@127.0.0.1:" + std::to_string(port_) + "/" + database;
+}
+
+void Postgres::create_database(const std::string &name) {
+    query("postgres", "CREATE DATABASE " + name);
+}
+
+std::string Postgres::query(const std::string &database, const std::string &sql) const {
+    pqxx::connection c(url(database));
+    pqxx::nontransaction t(c);
+    std::string out;
+    for (const pqxx::row &r : t.exec(sql)) {
+        for (pqxx::row::size_type i = 0; i < r.size(); ++i)
+            out += (i ? "|" : "") + std::string(r[i].is_null() ? "" : r[i].c_str());
+        out += "\n";
+    }
+    return out;
+}
+
+std::string Postgres::log() const {
+    std::ifstream in(dir_ + "/postgres.log");
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::unique_ptr<Postgres> start_postgres(std::string &why) {
+    try {
+        return std::make_unique<Postgres>();
+    } catch (const std::exception &e) {
+        why = std::string("no PostgreSQL for this test: ") + e.what();
+        return nullptr;
+    }
 }
 
 } // namespace harness

@@ -3,6 +3,7 @@
 #include <boost/json.hpp>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -59,6 +60,35 @@ class Server {
     pid_t pid_ = -1;
     unsigned short port_ = 0;
 };
+
+// A PostgreSQL of the test's own: a new cluster in a temporary folder, run by an unprivileged
+// user (nobody, when the tests run as root), listening on a free loopback port only. Stopped
+// and removed when destroyed; it also dies with the test process.
+class Postgres {
+  public:
+    Postgres(); // throws std::runtime_error saying why it cannot start
+    ~Postgres();
+    Postgres(const Postgres &) = delete;
+    Postgres &operator=(const Postgres &) = delete;
+
+    void start(); // again after stop() or crash(): on the same port
+    void stop();  // a fast shutdown: sessions ended, a checkpoint written
+    void crash(); // an immediate shutdown: no checkpoint, recovery from the WAL on the next start
+    unsigned short port() const { return port_; }
+    std::string url(const std::string &database = "tarmik") const;
+    void create_database(const std::string &name);
+    // Runs SQL in a database; the rows, one a line, columns parted by '|'.
+    std::string query(const std::string &database, const std::string &sql) const;
+    std::string log() const;
+
+  private:
+    std::string dir_;
+    pid_t pid_ = -1;
+    unsigned short port_ = 0;
+};
+
+// A started PostgreSQL, or null with why not in `why` (the caller skips, saying it).
+std::unique_ptr<Postgres> start_postgres(std::string &why);
 
 // A fresh empty folder under the tests' scratch folder.
 std::string scratch_dir(const std::string &name);

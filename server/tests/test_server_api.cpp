@@ -612,6 +612,28 @@ TEST(ServerAlone, BusyDatabaseAnswers503ThenRecovers) {
     EXPECT_EQ(submit(s.port(), "p", make_demo(1, 0, "db during")).status, 201);
 }
 
+TEST(ServerAlone, ConfigurationFileIsReadAndTheCommandLineWins) {
+    std::string dir = test_dir("config");
+    write_file(dir + "/server.conf", "# limits\n\n  max-body = 2000\nsubmit-burst=1\n"
+                                     "access-log = yes\n");
+    Server s({"--config", dir + "/server.conf", "--submit-burst", "3"});
+    auto big = request(s.port(), "POST", "/api/games", std::string(3000, ' '));
+    EXPECT_EQ(big.status, 413);
+    std::vector<int> statuses;
+    for (int i = 0; i < 4; ++i)
+        statuses.push_back(
+            submit(s.port(), "p", make_demo(1, 0, "conf " + std::to_string(i))).status);
+    EXPECT_EQ(statuses, (std::vector<int>{201, 201, 201, 429}));
+    EXPECT_NE(s.log().find("POST /api/games"), std::string::npos) << s.log();
+
+    // A line that is no setting: refused, saying where.
+    write_file(dir + "/bad.conf", "max-body = 2000\nworkers\n");
+    std::string out =
+        run("'" TARMIK_SERVER_BIN "' --config '" + dir + "/bad.conf' 2>&1; echo status $?");
+    EXPECT_NE(out.find("bad.conf line 2"), std::string::npos) << out;
+    EXPECT_NE(out.find("status 2"), std::string::npos) << out;
+}
+
 TEST(ServerAlone, RefusesToStartWithoutWhatItNeeds) {
     std::string dir = test_dir("files");
     auto status = [&](const std::string &args) {
@@ -628,6 +650,10 @@ TEST(ServerAlone, RefusesToStartWithoutWhatItNeeds) {
     EXPECT_NE(status(ok + "--web /nonexistent/web"), 0);
     EXPECT_NE(status(ok + "--listen 127.0.0.1:99999"), 0);
     EXPECT_NE(status(ok + "--bogus 1"), 0);
+    EXPECT_NE(status(ok + "--config /nonexistent/server.conf"), 0);
+    EXPECT_NE(status(ok + "--db sqlite:///elsewhere.db"), 0);
+    // A URL libpq cannot read: status 2, which the service does not start again after.
+    EXPECT_EQ(status(ok + "--db 'postgresql://h/d?nonsense=1'"), 2 << 8);
 }
 
 } // namespace

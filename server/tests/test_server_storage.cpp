@@ -1,15 +1,19 @@
 // The storage behind the server, through its interface: what every database kept behind it
 // must answer alike.
 #include "harness.h"
+#include "pg_storage.h"
 #include "sqlite_storage.h"
 
+#include <pqxx/pqxx>
 #include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <thread>
 
 using namespace server;
@@ -17,6 +21,7 @@ using namespace server;
 namespace {
 
 struct Sqlite {
+    static std::string missing() { return ""; }
     static std::unique_ptr<Storage> open(const std::string &dir,
                                          const std::vector<Migration> &steps = migrations(),
                                          int timeout_ms = 3000) {
@@ -54,6 +59,53 @@ struct Sqlite {
     }
 };
 
+// One cluster for the whole test program; a database of each test's own, named after its folder.
+struct Postgres {
+    static harness::Postgres *cluster(std::string *why = nullptr) {
+        static std::string reason;
+        static std::unique_ptr<harness::Postgres> pg = harness::start_postgres(reason);
+        if (why) *why = reason;
+        return pg.get();
+    }
+    static std::string missing() {
+        std::string why;
+        cluster(&why);
+        return why;
+    }
+    static std::string url(const std::string &dir) {
+        static std::set<std::string> made;
+        std::string name = "t_" + dir.substr(dir.rfind('/') + 1);
+        for (char &c : name)
+            c = std::isalnum(static_cast<unsigned char>(c))
+                    ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                    : '_';
+        name = name.substr(0, 63);
+        if (made.insert(name).second) cluster()->create_database(name);
+        return cluster()->url(name);
+    }
+    static std::unique_ptr<Storage> open(const std::string &dir,
+                                         const std::vector<Migration> &steps = migrations(),
+                                         int timeout_ms = 3000) {
+        PgOptions o;
+        o.timeout_ms = timeout_ms;
+        o.connections = 6;
+        return std::make_unique<PgStorage>(url(dir), o, steps);
+    }
+    // Another server's hold on the games: a lock that lets reads through, not writes.
+    struct WriteLock {
+        pqxx::connection c;
+        pqxx::work t;
+        explicit WriteLock(const std::string &dir) : c(url(dir)), t(c) {
+            t.exec("LOCK TABLE games IN EXCLUSIVE MODE");
+        }
+    };
+    static bool table_exists(const std::string &dir, const std::string &table) {
+        pqxx::connection c(url(dir));
+        pqxx::nontransaction t(c);
+        return t.exec_params1("SELECT to_regclass($1) IS NOT NULL", table)[0].as<bool>();
+    }
+};
+
 NewGame game(const std::string &player, int64_t score, const std::string &demo,
              const std::string &stages = std::string(64, 'a')) {
     NewGame g;
@@ -74,16 +126,24 @@ NewGame game(const std::string &player, int64_t score, const std::string &demo,
     return g;
 }
 
+std::string test_dir() {
+    auto info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+    for (char &c : name)
+        if (c == '/') c = '_';
+    return harness::scratch_dir("storage-" + name);
+}
+
 template <class Backend> class StorageContract : public ::testing::Test {
   protected:
     std::string dir;
     void SetUp() override {
-        auto info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = harness::scratch_dir(std::string("storage-") + info->name());
+        if (std::string why = Backend::missing(); !why.empty()) GTEST_SKIP() << why;
+        dir = test_dir();
     }
 };
 
-using Backends = ::testing::Types<Sqlite>;
+using Backends = ::testing::Types<Sqlite, Postgres>;
 TYPED_TEST_SUITE(StorageContract, Backends);
 
 TYPED_TEST(StorageContract, StoresEachDemoOnceAndKeepsItAcrossReopening) {
@@ -222,6 +282,64 @@ TYPED_TEST(StorageContract, BusyDatabaseIsUnavailableThenRecovers) {
     }
     EXPECT_TRUE(s->submit(game("after", 30, "after")).second);
     EXPECT_FALSE(s->find_by_demo(game("", 0, "during").demo_sha256));
+}
+
+// Every answer of a storage to the same calls, as text.
+std::string transcript(Storage &s) {
+    std::ostringstream out;
+    auto put = [&](const Game &g) {
+        const GameResult &r = g.result;
+        out << g.id << "|" << g.player << "|" << g.demo_sha256 << "|" << r.version << "|"
+            << r.stages << "|" << r.score << "|" << r.stage << "|" << r.hitrate << "|" << r.hits
+            << "|" << r.shots << "|" << r.ticks << "|" << r.title << "|" << r.title_sjis << "|"
+            << g.submitted_ms << "\n";
+    };
+    std::string x(64, 'c'), y(64, 'd');
+    std::vector<int64_t> ids;
+    const std::vector<std::pair<std::string, int64_t>> sent = {
+        {u8"Ａさん", 300}, {"b", 900}, {u8"たろう", 300}, {"d", 0}, {"e", 900}, {"f", 120}};
+    for (size_t i = 0; i < sent.size(); ++i) {
+        NewGame g =
+            game(sent[i].first, sent[i].second, "game " + std::to_string(i), i % 3 == 2 ? y : x);
+        g.submitted_ms += static_cast<int64_t>(i);
+        auto [stored, created] = s.submit(g);
+        out << "submit " << created << " ";
+        put(stored);
+        ids.push_back(stored.id);
+    }
+    // Again, from someone else; then one removed and its demo sent once more.
+    auto [again, created] = s.submit(game("late", 5000, "game 1"));
+    out << "again " << created << " ";
+    put(again);
+    out << "remove " << s.remove(ids[1]) << s.remove(ids[1]) << s.remove(999999) << "\n";
+    auto [back, back_created] = s.submit(game("back", 900, "game 1", x));
+    out << "back " << back_created << " ";
+    put(back);
+    s.submit(game("next", 1, "game 9", x));
+    for (const std::string &set : {x, y, std::string(64, 'e')})
+        for (int limit : {1, 3, 100})
+            for (const Ranked &r : s.ranking(set, limit)) {
+                out << "ranking " << limit << " " << r.place << " " << s.place(r.game) << " ";
+                put(r.game);
+            }
+    for (int64_t id : ids) {
+        auto g = s.game(id);
+        out << "game " << id << " " << (g ? g->player : "none") << " "
+            << s.demo(id).value_or("no demo") << "\n";
+    }
+    auto found = s.find_by_demo(game("", 0, "game 4").demo_sha256);
+    out << "found " << (found ? found->id : -1) << " schema " << s.schema_version() << "\n";
+    return out.str();
+}
+
+TEST(Storages, AnswerTheSameCallsAlike) {
+    if (std::string why = Postgres::missing(); !why.empty()) GTEST_SKIP() << why;
+    std::string dir = test_dir();
+    std::string sqlite = transcript(*Sqlite::open(dir));
+    std::string postgresql = transcript(*Postgres::open(dir));
+    EXPECT_EQ(sqlite, postgresql);
+    // A transcript that says something: the stored games, places and ties are in it.
+    EXPECT_NE(sqlite.find("ranking 100 2 2 7|back|"), std::string::npos) << sqlite;
 }
 
 } // namespace

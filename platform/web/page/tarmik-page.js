@@ -1,15 +1,69 @@
-// The page around the game: the console panel (its bytes are Shift-JIS, shown as text), the
-// input queue the game's GLUT reads, the title-line overlay, sound, and the ranking kept in
-// IndexedDB. The game's module (tarmik.js) calls in through window.tarmik.
+// The page around the game: its texts, the window scaled to the screen, the console panel (its
+// bytes are Shift-JIS, shown as text), the input queue the game's GLUT reads (keys, mouse,
+// touch), the title-line overlay, sound, the ranking kept in IndexedDB and shown as a table,
+// "play again", and the service worker. The game's module (tarmik.js) calls in through
+// window.tarmik; each run of the game is a fresh instance of it.
 'use strict';
 (function () {
+  // Every text the page shows, by language: another language is another table here.
+  const TEXTS = {
+    ja: {
+      about: 'ＴＡＲＭＩＫは、地上の的を上空から撃ち抜く 3D シューティングです。' +
+        'マウス（スマートフォンではドラッグ）で照準を動かし、クリック（タップ）で撃ちます。' +
+        'ステージの的をすべて撃つと次のステージへ進み、時間と弾が増えます。' +
+        's でスタート、r でランキング、y / n でもう一度 / タイトルへ、q で終了。Esc はマウスの固定を外すだけです。',
+      readme: '説明書（README）',
+      readmeHref: 'README.md',
+      fullscreen: '全画面',
+      answer: '1 または 2 を入力して Enter',
+      answerLabel: 'メニューの答え',
+      again: 'もう一度遊ぶ',
+      ranking: 'ランキング',
+      place: '順位', score: '得点', stage: 'ステージ', hitrate: '命中率', titleHead: '称号',
+      empty: 'まだ記録がありません。',
+      download: 'ranking.dat を保存',
+      load: 'ranking.dat を読み込む',
+      loaded: (n) => `ranking.dat から ${n} 件の記録を読み込みました。\n`,
+      unreadable: 'このファイルからは記録を読めませんでした。\n',
+      stateTitle: 'タイトル画面：s でスタート、r でランキング、q で終了',
+      statePlay: 'プレイ中：照準を動かして撃ってください（Esc でマウスの固定を外す）',
+      stateOver: 'ゲーム終了：y でもう一度、n でタイトルへ',
+      stateEnded: 'ゲームを終えました。',
+      stateFailed: 'ゲームが止まりました。',
+      stateLoading: '読み込み中…',
+      cannot: (what) => `この画面では ${what} が使えないため、ゲームを始められません。\n`,
+      badDemo: (n) => `デモ ${n} は使えません（このページと同じ場所にあるファイル名だけが使えます）。\n`,
+      noDemo: (n) => `デモ ${n} を読めません。\n`,
+      noLoad: 'ゲームを読み込めませんでした。ページを読み込み直してください。\n',
+      submitName: '名前',
+      submit: '共有ランキングに送る',
+      submitting: '送っています…',
+      submitted: (place, score) => `共有ランキング：${place}位　${score}点`,
+      refused: (why) => `共有ランキングに登録されませんでした：${why}`,
+      sendFailed: '共有ランキングに送れませんでした。',
+    },
+  };
+  const T = TEXTS.ja;
+
   const params = new URLSearchParams(location.search);
-  const consoleEl = document.getElementById('console');
-  const canvas = document.getElementById('canvas');
-  const overlay = document.getElementById('title');
-  const menu = document.getElementById('menu');
-  const answer = document.getElementById('answer');
+  const $ = (id) => document.getElementById(id);
+  const consoleEl = $('console');
+  const win = $('window');
+  const frameEl = $('frame');
+  const overlay = $('title');
+  const menu = $('menu');
+  const answer = $('answer');
+  const statusEl = $('status');
+  const stateEl = $('state');
+  const againButton = $('again');
+  const keysEl = $('keys');
+  let canvas = $('canvas');
   const sjis = new TextDecoder('shift_jis');
+
+  for (const el of document.querySelectorAll('[data-text]')) el.textContent = T[el.dataset.text];
+  $('readme').href = T.readmeHref;
+  answer.placeholder = T.answer;
+  answer.setAttribute('aria-label', T.answerLabel);
 
   const EVENT_KEY = 1, EVENT_BUTTON = 2, EVENT_MOTION = 3, EVENT_PLACE = 4, EVENT_FRAME = 5;
 
@@ -17,12 +71,14 @@
     manualClock: params.get('clock') === 'manual',
     clockTarget: 0,
     clockNow: 0,
+    runs: 0,
     frames: 0,
     firstFrameMs: null,
     promptMs: null,
     consoleBytes: [],
     errorText: '',
     exitStatus: null,
+    state: 'loading',
     windowOpen: false,
     wantLock: false,
     events: [],
@@ -30,7 +86,46 @@
     inputClosed: false,
     saved: null,
     stored: 0,
+    module: null,
   };
+  // The current run's files, for the page and for tests.
+  t.readFile = (path) => t.module.FS.readFile(path);
+
+  // ---- the window on the screen ----
+  // Whole multiples of the game's size where they fit, with sharp pixels; smaller than the
+  // game's size where the screen is (a phone), smoothly.
+  function layout() {
+    const full = document.fullscreenElement === win;
+    const keys = keysEl.classList.contains('shown') ? keysEl.offsetHeight + 8 : 0;
+    let room, tall;
+    if (full) {
+      room = window.innerWidth;
+      tall = window.innerHeight - keys;
+    } else {
+      room = Math.min(document.documentElement.clientWidth - 24, $('game').clientWidth);
+      tall = Math.max(window.innerHeight - $('game').getBoundingClientRect().top + window.scrollY - 56 - keys, 240);
+    }
+    const fit = Math.min(room / canvas.width, tall / canvas.height);
+    const scale = fit >= 1 ? Math.floor(fit) : Math.max(fit, 0.1);
+    frameEl.style.width = Math.floor(canvas.width * scale) + 'px';
+    frameEl.style.height = Math.floor(canvas.height * scale) + 'px';
+    for (const c of [canvas, overlay]) c.classList.toggle('sharp', scale >= 1);
+    t.scale = scale;
+  }
+  window.addEventListener('resize', layout);
+  document.addEventListener('fullscreenchange', layout);
+  $('fullscreen').addEventListener('click', () => {
+    if (document.fullscreenElement) document.exitFullscreen();
+    else if (win.requestFullscreen) win.requestFullscreen().catch(() => {});
+  });
+  if (!document.fullscreenEnabled) $('fullscreen').hidden = true;
+  function showKeys() {
+    if (keysEl.classList.contains('shown')) return;
+    keysEl.classList.add('shown');
+    layout();
+  }
+  if (navigator.maxTouchPoints > 0 || matchMedia('(any-pointer: coarse)').matches) showKeys();
+  layout();
 
   // ---- console panel ----
   let line = [];
@@ -56,11 +151,12 @@
     // The menu line: the game now waits for the answer.
     if (t.promptMs === null && text.startsWith('１：')) {
       t.promptMs = performance.now();
-      answer.focus();
+      if (autoAnswer) give(autoAnswer);
+      else if (!matchMedia('(any-pointer: coarse)').matches) answer.focus();
     }
   }
   // Standard error goes to the panel too, as it would to the terminal: a demo that plays
-  // back differently says where before the game ends with status 1.
+  // back differently says where before the game ends.
   let errLine = [];
   function stderr(byte) {
     if (byte === null || byte === undefined) return;
@@ -77,6 +173,20 @@
   // The console's text as it arrived, decoded.
   t.consoleText = () => sjis.decode(new Uint8Array(t.consoleBytes));
 
+  // ---- the game's status, where the menu was ----
+  function setState(state) {
+    if (state === t.state) return;
+    t.state = state;
+    const text = { title: T.stateTitle, play: T.statePlay, over: T.stateOver, ended: T.stateEnded,
+      failed: T.stateFailed, loading: T.stateLoading }[state];
+    stateEl.textContent = text || '';
+    againButton.hidden = state !== 'ended' && state !== 'failed';
+    const asking = state === 'menu';
+    menu.hidden = !asking;
+    statusEl.hidden = asking;
+  }
+
+  let autoAnswer = null;
   function give(text) {
     if (t.answerMs === undefined) t.answerMs = performance.now();
     show(text + '\n', 'typed');
@@ -118,29 +228,50 @@
   // For tests: one more frame, as a window event would give.
   t.frame = () => push(EVENT_FRAME, 0, 0);
 
-  const keyCodes = { Escape: 27, Enter: 13, Backspace: 8, Tab: 9, Delete: 127 };
+  const keyCodes = { Enter: 13, Backspace: 8, Tab: 9, Delete: 127 };
   document.addEventListener('keydown', (e) => {
     audio.unlock();
-    if (!t.windowOpen || e.target === answer || e.ctrlKey || e.altKey || e.metaKey) return;
+    // Typing into a field (the menu's answer, a name) is not playing.
+    if (!t.windowOpen || e.target.tagName === 'INPUT' || e.ctrlKey || e.altKey || e.metaKey) return;
+    // Enter and space on a button press the button.
+    if (e.target.tagName === 'BUTTON' && (e.key === 'Enter' || e.key === ' ')) return;
+    // Esc is the browser's key for letting the pointer go: in the page it does only that.
+    if (e.key === 'Escape') {
+      if (locked()) document.exitPointerLock();
+      return;
+    }
     let code = keyCodes[e.key];
     if (code === undefined && e.key.length === 1 && e.key.charCodeAt(0) < 128) code = e.key.charCodeAt(0);
     if (code === undefined) return;
     e.preventDefault();
     push(EVENT_KEY, code, 0);
   });
+  for (const b of keysEl.querySelectorAll('button[data-key]')) {
+    b.addEventListener('click', () => {
+      audio.unlock();
+      push(EVENT_KEY, b.dataset.key.charCodeAt(0), 0);
+    });
+  }
 
+  // Frame pixels from the page's: the window may be scaled.
+  const frameX = (v) => v * canvas.width / canvas.getBoundingClientRect().width;
+  const frameY = (v) => v * canvas.height / canvas.getBoundingClientRect().height;
+
+  let lastTouch = -1e9; // the mouse events a browser makes up after a touch are not the mouse's
+  const fromTouch = () => performance.now() - lastTouch < 1000;
   function locked() {
     return document.pointerLockElement === canvas;
   }
   function lock() {
-    if (!t.wantLock || locked() || !canvas.requestPointerLock) return;
+    if (!t.wantLock || locked() || fromTouch() || !canvas.requestPointerLock) return;
     try {
       const p = canvas.requestPointerLock();
       if (p && p.catch) p.catch(() => {});
     } catch (e) { /* refused without a gesture: the next click asks again */ }
   }
   const held = new Set();
-  canvas.addEventListener('mousedown', (e) => {
+  win.addEventListener('mousedown', (e) => {
+    if (e.target !== canvas || fromTouch()) return;
     audio.unlock();
     canvas.focus();
     e.preventDefault();
@@ -153,23 +284,64 @@
     if (!held.delete(e.button)) return;
     push(EVENT_BUTTON, e.button, 1);
   });
-  canvas.addEventListener('contextmenu', (e) => e.preventDefault());
+  win.addEventListener('contextmenu', (e) => e.preventDefault());
   let placed = false, restX = 0, restY = 0;
+  function place(x, y) {
+    placed = true;
+    push(EVENT_PLACE, Math.floor(frameX(x)), Math.floor(frameY(y)));
+  }
+  // Relative motion in whole pixels; fractions wait for the next event.
+  function move(dx, dy) {
+    restX += dx;
+    restY += dy;
+    const x = Math.trunc(restX), y = Math.trunc(restY);
+    restX -= x;
+    restY -= y;
+    if (x || y) push(EVENT_MOTION, x, y);
+  }
   document.addEventListener('mousemove', (e) => {
-    if (!locked() && e.target !== canvas) return;
+    if ((!locked() && e.target !== canvas) || fromTouch()) return;
     if (!placed) {
-      placed = true;
-      push(EVENT_PLACE, Math.floor(e.offsetX), Math.floor(e.offsetY));
-      return;
+      const r = canvas.getBoundingClientRect();
+      return place(e.clientX - r.left, e.clientY - r.top);
     }
-    // Relative motion in whole pixels; fractions wait for the next event.
-    restX += e.movementX;
-    restY += e.movementY;
-    const dx = Math.trunc(restX), dy = Math.trunc(restY);
-    restX -= dx;
-    restY -= dy;
-    if (dx || dy) push(EVENT_MOTION, dx, dy);
+    move(e.movementX, e.movementY);
   });
+
+  // Touch: a drag pans by the frame's pixels under the finger, a tap without a drag fires.
+  let touch = null;
+  const DRAG = 8; // page pixels a finger may wander in a tap
+  win.addEventListener('pointerdown', (e) => {
+    if (e.pointerType === 'mouse') return;
+    lastTouch = performance.now();
+    showKeys();
+    if (e.target !== canvas || touch) return;
+    audio.unlock();
+    e.preventDefault();
+    const r = canvas.getBoundingClientRect();
+    if (!placed) place(e.clientX - r.left, e.clientY - r.top);
+    touch = { id: e.pointerId, x: e.clientX, y: e.clientY, lastX: e.clientX, lastY: e.clientY, drag: false };
+  });
+  win.addEventListener('pointermove', (e) => {
+    if (!touch || e.pointerId !== touch.id) return;
+    lastTouch = performance.now();
+    e.preventDefault();
+    if (Math.hypot(e.clientX - touch.x, e.clientY - touch.y) > DRAG) touch.drag = true;
+    move(frameX(e.clientX - touch.lastX), frameY(e.clientY - touch.lastY));
+    touch.lastX = e.clientX;
+    touch.lastY = e.clientY;
+  });
+  const touchEnd = (e) => {
+    if (!touch || e.pointerId !== touch.id) return;
+    lastTouch = performance.now();
+    if (!touch.drag && e.type === 'pointerup') {
+      push(EVENT_BUTTON, 0, 0);
+      push(EVENT_BUTTON, 0, 1);
+    }
+    touch = null;
+  };
+  win.addEventListener('pointerup', touchEnd);
+  win.addEventListener('pointercancel', touchEnd);
 
   // ---- the window ----
   t.openCanvas = (w, h, title) => {
@@ -182,27 +354,39 @@
   t.resizeCanvas = (w, h) => {
     canvas.width = overlay.width = w;
     canvas.height = overlay.height = h;
+    layout();
   };
   t.hidePointer = (hide) => {
     canvas.style.cursor = hide ? 'none' : '';
   };
-  // Locked while a game is played, free on the title screen and once the game is over.
+  // Locked while a game is played (not on touch), free on the title screen and once the game
+  // is over.
   t.confinePointer = (on) => {
     t.wantLock = on;
     if (on) lock();
     else if (locked()) document.exitPointerLock();
   };
+  let titleShown = false;
   t.frameShown = () => {
     t.frames++;
-    if (t.firstFrameMs === null) t.firstFrameMs = performance.now();
+    if (t.firstFrameMs === null) {
+      t.firstFrameMs = performance.now();
+      afterFirstFrame();
+    }
+    // The title line is drawn on the title screen alone; the pointer is held while playing.
+    setState(titleShown ? 'title' : t.wantLock ? 'play' : 'over');
     persist();
   };
 
   // The title line: a Japanese Gothic with a 30-pixel cell, black, unsmoothed as on the desktop.
   const titleCache = new Map();
   const overlayCtx = overlay.getContext('2d');
-  t.clearOverlay = () => overlayCtx.clearRect(0, 0, overlay.width, overlay.height);
+  t.clearOverlay = () => {
+    overlayCtx.clearRect(0, 0, overlay.width, overlay.height);
+    titleShown = false;
+  };
   t.titleText = (x, y, bytes) => {
+    titleShown = true;
     const text = sjis.decode(bytes);
     let img = titleCache.get(text);
     if (!img) {
@@ -237,26 +421,29 @@
     return c;
   }
 
-  t.fatal = (what) => show('この画面では ' + what + ' が使えないため、ゲームを始められません。\n', 'notice');
+  t.fatal = (what) => show(T.cannot(what), 'notice');
 
-  // What the window shows now, title line included, as a PNG data URL.
+  // What the window shows now, title line included, as a PNG data URL (the frame turned over
+  // as the page shows it).
   t.snapshot = () => {
     const c = document.createElement('canvas');
     c.width = canvas.width;
     c.height = canvas.height;
     const ctx = c.getContext('2d');
+    ctx.setTransform(1, 0, 0, -1, 0, c.height);
     ctx.drawImage(canvas, 0, 0);
+    ctx.setTransform(1, 0, 0, 1, 0, 0);
     ctx.drawImage(overlay, 0, 0);
     return c.toDataURL('image/png');
   };
 
   // ---- the ranking, kept in IndexedDB with the same bytes ----
-  // One record, where the page has always kept it (database '/save', store 'FILE_DATA', key
-  // '/save/ranking.dat', { timestamp, mode, contents }), changed only in read-write
-  // transactions that merge: the game's table plus what other tabs stored since this one last
-  // read or wrote the record, as the desktop merges ranking.dat. Each new table is put first
-  // in localStorage, at once, so that a reload or a closed tab cannot lose it; whichever page
-  // runs next takes it in, and the record names what it took in, so nothing counts twice.
+  // One record (database '/save', store 'FILE_DATA', key '/save/ranking.dat',
+  // { timestamp, mode, contents }), changed only in read-write transactions that merge: the
+  // game's table plus what other tabs stored since this one last read or wrote the record, as
+  // the desktop merges ranking.dat. Each new table is put first in localStorage, at once, so
+  // that a reload or a closed tab cannot lose it; whichever page runs next takes it in, and
+  // the record names what it took in, so nothing counts twice.
   function same(a, b) {
     if (!a || !b || a.length !== b.length) return false;
     for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
@@ -291,7 +478,8 @@
     const int32 = (w) => /^[+-]?[0-9]+$/.test(w) && Number(w) >= -2147483648 && Number(w) <= 2147483647;
     for (let k = 0; k + 4 <= items.length; k += 4) {
       if (!int32(items[k]) || !int32(items[k + 1]) || !int32(items[k + 2])) break;
-      out.push({ score: Number(items[k]), line: `${Number(items[k])}\t\t${Number(items[k + 1])}\t${Number(items[k + 2])}\t${items[k + 3]}\n` });
+      const [score, stage, hitrate] = [Number(items[k]), Number(items[k + 1]), Number(items[k + 2])];
+      out.push({ score, stage, hitrate, title: items[k + 3], line: `${score}\t\t${stage}\t${hitrate}\t${items[k + 3]}\n` });
     }
     return out;
   }
@@ -379,38 +567,95 @@
       tx.onabort = tx.onerror = () => done(null);
     });
   }
-  // The game has written ranking.dat: keep the table at once, then take it into the store and
-  // give the game back what other tabs added (its next merge takes them in).
-  function persist() {
-    let data;
-    try {
-      data = FS.readFile('/game/ranking.dat');
-    } catch (e) {
-      return;
-    }
-    if (same(data, t.saved)) return;
-    t.saved = data;
-    const mine = bytesText(data);
-    // Against the last table of this tab still waiting, if any: the store will hold it first.
-    const mineWaiting = waiting(PENDING + tab);
-    const last = mineWaiting.length && entry(mineWaiting[mineWaiting.length - 1]);
-    const base = last ? last.mine : t.base;
+  // Puts a table in line for the store: at once in localStorage (or here), then into the
+  // record, and the record's contents back into the game's folder (its next merge takes in
+  // what other tabs added).
+  function keep(mine, base) {
     const key = `${PENDING}${tab}:${String(++pendingCount).padStart(8, '0')}`;
     try {
       storage.setItem(key, JSON.stringify({ mine, base }));
     } catch (e) {
       unkept.set(key, { mine, base }); // no localStorage here: the store alone keeps it
     }
-    flush((contents) => {
-      if (contents === null) return;
-      t.base = contents;
-      const now = textBytes(contents);
-      if (!same(now, t.saved)) {
-        FS.writeFile('/game/ranking.dat', now);
-        t.saved = now;
-      }
-    });
+    flush(stored);
   }
+  function stored(contents) {
+    if (contents === null) return;
+    t.base = contents;
+    const now = textBytes(contents);
+    if (!same(now, t.saved)) {
+      t.saved = now;
+      const run = t.module;
+      if (run && t.exitStatus === null) {
+        try {
+          run.FS.writeFile('/game/ranking.dat', now);
+        } catch (e) { /* the run has ended meanwhile */ }
+      }
+    }
+    showTable();
+  }
+  // The game has written ranking.dat: keep the table.
+  function persist() {
+    let data;
+    try {
+      data = t.readFile('/game/ranking.dat');
+    } catch (e) {
+      return;
+    }
+    if (same(data, t.saved)) return;
+    t.saved = data;
+    // Against the last table of this tab still waiting, if any: the store will hold it first.
+    const mineWaiting = waiting(PENDING + tab);
+    const last = mineWaiting.length && entry(mineWaiting[mineWaiting.length - 1]);
+    keep(bytesText(data), last ? last.mine : t.base);
+  }
+
+  // The table beside the window: the stored records, as the file holds them (twenty at most).
+  const decodeTitle = (s) => sjis.decode(textBytes(s));
+  function showTable() {
+    const rows = records(t.saved ? bytesText(t.saved) : t.base);
+    const body = $('table');
+    body.textContent = '';
+    rows.forEach((r, i) => {
+      const tr = document.createElement('tr');
+      for (const v of [i + 1, r.score, r.stage, r.hitrate + '％', decodeTitle(r.title)]) {
+        const td = document.createElement('td');
+        td.textContent = v;
+        tr.appendChild(td);
+      }
+      body.appendChild(tr);
+    });
+    $('empty').hidden = rows.length > 0;
+    body.parentElement.hidden = rows.length === 0;
+    $('download').disabled = rows.length === 0;
+    t.tableRows = rows.length;
+  }
+  // The file as the desktop writes it.
+  $('download').addEventListener('click', () => {
+    const bytes = t.saved || textBytes(t.base);
+    const a = document.createElement('a');
+    a.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
+    a.download = 'ranking.dat';
+    document.body.appendChild(a);
+    a.click();
+    a.remove();
+    setTimeout(() => URL.revokeObjectURL(a.href), 10000);
+  });
+  // A file loaded comes in as another game's table would: its records that the stored table
+  // lacks are put in (so loading a saved file twice adds nothing).
+  $('load').addEventListener('click', () => $('file').click());
+  $('file').addEventListener('change', () => {
+    const f = $('file').files[0];
+    $('file').value = '';
+    if (!f) return;
+    f.arrayBuffer().then((b) => {
+      const text = bytesText(new Uint8Array(b.slice(0, 64 * 1024)));
+      const n = records(text).length;
+      if (n === 0) return show(T.unreadable, 'notice');
+      keep(text, text);
+      show(T.loaded(n), 'notice');
+    });
+  });
 
   // ---- sound ----
   const audio = t.audio = {
@@ -435,13 +680,18 @@
       const ctx = this.context();
       this.buffers.set(id, ctx.decodeAudioData(bytes.buffer).catch(() => null));
     },
-    music(id, name) {
-      // The music rendered at build time sits beside the page under the MIDI file's name.
-      const url = name.replace(/\.mid$/i, '') + '.ogg';
-      this.buffers.set(id, fetch(url)
-        .then((r) => (r.ok ? r.arrayBuffer() : Promise.reject(new Error(url))))
-        .then((b) => this.context().decodeAudioData(b))
-        .catch(() => null));
+    // What the build rendered for a game file (the music's MIDI, an effect's WAVE), beside the
+    // page under the same name in MP3; fetched and decoded once for the whole page.
+    renderings: new Map(),
+    rendering(id, name) {
+      const url = name.replace(/^.*\//, '').replace(/\.[^.]*$/, '') + '.mp3';
+      if (!this.renderings.has(url)) {
+        this.renderings.set(url, fetch(url)
+          .then((r) => (r.ok ? r.arrayBuffer() : Promise.reject(new Error(url))))
+          .then((b) => this.context().decodeAudioData(b))
+          .catch(() => null));
+      }
+      this.buffers.set(id, this.renderings.get(url));
     },
     start(buffer) {
       const ctx = this.context();
@@ -467,7 +717,7 @@
       }
       if (!keep) this.buffers.delete(id);
     },
-    // A new effect cuts off the one still playing; a missing or broken file beeps.
+    // A new effect cuts off the one still playing; one without a sound beeps.
     effect(id) {
       const token = ++this.effectToken;
       const p = id === 0 ? Promise.resolve(null) : (this.buffers.get(id) || Promise.resolve(null));
@@ -478,6 +728,15 @@
         }
         this.effectSource = this.start(buffer || this.beepBuffer());
       });
+    },
+    // Everything stops when a run ends.
+    stopAll() {
+      for (const id of [...this.playing.keys()]) this.close(id, false);
+      this.buffers.clear();
+      if (this.effectSource) {
+        try { this.effectSource.stop(); } catch (e) { /* already ended */ }
+        this.effectSource = null;
+      }
     },
     beepBuffer() {
       if (this.beep) return this.beep;
@@ -502,51 +761,167 @@
   const plainName = (n) => /^[^/\\:\x00-\x1f\x7f]+$/.test(n) && !n.includes('..');
   const demoName = demoParam !== null && plainName(demoParam) ? demoParam : null;
   const demoPath = demoName && '/demos/' + demoName;
-  if (demoParam !== null && !demoName) {
-    show('デモ ' + demoParam + ' は使えません（このページと同じ場所にあるファイル名だけが使えます）。\n', 'notice');
-  }
+  if (demoParam !== null && !demoName) show(T.badDemo(demoParam), 'notice');
 
   // ---- the module ----
-  window.Module = {
-    canvas,
-    preRun: [() => {
-      FS.init(() => null, stdout, stderr);
-      FS.mkdirTree('/game');
-      FS.chdir('/game');
-      // The ranking as the store holds it, with what earlier pages left waiting.
-      addRunDependency('ranking');
-      flush((contents) => {
-        if (contents) {
-          const data = textBytes(contents);
-          FS.writeFile('/game/ranking.dat', data);
-          t.saved = data;
-          t.base = contents;
-        }
-        removeRunDependency('ranking');
-      });
-      if (demoName) {
-        addRunDependency('demo');
-        fetch(encodeURIComponent(demoName), { credentials: 'same-origin' })
-          .then((r) => (r.ok && new URL(r.url).origin === location.origin ? r.arrayBuffer()
-            : Promise.reject(new Error(demoName))))
-          .then((b) => {
-            FS.mkdirTree('/demos');
-            FS.writeFile(demoPath, new Uint8Array(b));
-          })
-          .catch(() => show('デモ ' + demoName + ' を読めません。\n', 'notice'))
-          .finally(() => removeRunDependency('demo'));
-      }
-    }],
-    // The module reads its arguments as it loads: the demo's name goes in at once.
-    arguments: demoName ? ['--playdemo', demoPath] : [],
-    print: (s) => console.log(s),
-    printErr: (s) => console.warn(s),
-    onExit: (status) => {
-      t.exitStatus = status;
-      t.windowOpen = false;
-      if (document.pointerLockElement) document.exitPointerLock();
-      show('\n（ゲームは終了しました。終了コード ' + status + '。ページを読み込み直すと、もう一度遊べます）\n', 'notice');
-      answer.disabled = true;
-    },
+  // The compiled module, the game folder's package and the module's script are fetched at
+  // once, in parallel, and kept: a run made later ("play again") needs no network.
+  const fetchBytes = (url) => fetch(url).then((r) => (r.ok ? r.arrayBuffer() : Promise.reject(new Error(url))));
+  const compiled = (WebAssembly.compileStreaming
+    ? WebAssembly.compileStreaming(fetch('tarmik.wasm')).catch(() => fetchBytes('tarmik.wasm').then((b) => WebAssembly.compile(b)))
+    : fetchBytes('tarmik.wasm').then((b) => WebAssembly.compile(b)));
+  const packaged = fetchBytes('tarmik.data');
+  const factory = new Promise((ok, no) => {
+    const s = document.createElement('script');
+    s.src = 'tarmik.js';
+    s.onload = () => ok(window.createTarmik);
+    s.onerror = no;
+    document.body.appendChild(s);
+  });
+
+  function newRun(answerWith) {
+    if (t.runs++ > 0) consoleEl.textContent = ''; // the ended run's lines go with it
+    t.frames = 0;
+    t.clockTarget = t.clockNow = 0;
+    t.promptMs = null;
+    t.exitStatus = null;
+    t.consoleBytes = [];
+    t.errorText = '';
+    t.events = [];
+    t.input = [];
+    t.windowOpen = false;
+    t.wantLock = false;
+    placed = false;
+    line = [];
+    errLine = [];
+    autoAnswer = answerWith;
+    setState(answerWith ? 'loading' : 'menu');
+    answer.disabled = false;
+    Promise.all([factory, compiled, packaged]).then(([create, wasm, data]) => {
+      const run = {
+        canvas,
+        arguments: demoName ? ['--playdemo', demoPath] : [],
+        instantiateWasm(imports, receive) {
+          WebAssembly.instantiate(wasm, imports).then((instance) => receive(instance, wasm));
+          return {};
+        },
+        getPreloadedPackage: () => data.slice(0),
+        preRun: [(M) => {
+          t.module = M;
+          const FS = M.FS;
+          FS.init(() => null, stdout, stderr);
+          FS.mkdirTree('/game');
+          FS.chdir('/game');
+          // The ranking as the store holds it, with what earlier pages left waiting.
+          M.addRunDependency('ranking');
+          flush((contents) => {
+            if (contents) {
+              const bytes = textBytes(contents);
+              FS.writeFile('/game/ranking.dat', bytes);
+              t.saved = bytes;
+              t.base = contents;
+            }
+            showTable();
+            M.removeRunDependency('ranking');
+          });
+          if (demoName) {
+            M.addRunDependency('demo');
+            fetch(encodeURIComponent(demoName), { credentials: 'same-origin' })
+              .then((r) => (r.ok && new URL(r.url).origin === location.origin ? r.arrayBuffer()
+                : Promise.reject(new Error(demoName))))
+              .then((b) => {
+                FS.mkdirTree('/demos');
+                FS.writeFile(demoPath, new Uint8Array(b));
+              })
+              .catch(() => show(T.noDemo(demoName), 'notice'))
+              .finally(() => M.removeRunDependency('demo'));
+          }
+        }],
+        print: (s) => console.log(s),
+        printErr: (s) => console.warn(s),
+        onExit: ended,
+      };
+      t.module = run;
+      create(run);
+    }).catch(() => {
+      show(T.noLoad, 'notice');
+      setState('failed');
+    });
+  }
+  // The game has ended (q, the menu's 2, the end of a demo): the page offers another run.
+  function ended(status) {
+    t.exitStatus = status;
+    t.windowOpen = false;
+    if (document.pointerLockElement) document.exitPointerLock();
+    audio.stopAll();
+    answer.disabled = true;
+    persist();
+    // 0: q or the end of a demo; 255 (-1): the menu's 2.
+    setState(status === 0 || (status & 255) === 255 ? 'ended' : 'failed');
+  }
+  againButton.addEventListener('click', () => {
+    // A fresh canvas: the ended run's drawing state goes with the old one.
+    const old = canvas;
+    canvas = old.cloneNode(false);
+    old.replaceWith(canvas);
+    const lose = old.getContext('webgl') && old.getContext('webgl').getExtension('WEBGL_lose_context');
+    if (lose) lose.loseContext();
+    layout();
+    newRun('1');
+    canvas.focus();
+  });
+  t.playAgain = () => againButton.click();
+
+  // ---- the shared ranking ----
+  // Served by a tarmik-server, the page offers each finished game's own demo to its ranking,
+  // under a name the player gives; the server replays it and answers with the place.
+  const submitForm = $('submit');
+  const submitName = $('submit-name');
+  const submitAnswer = $('submit-answer');
+  let sharedRanking = false, lastGame = null;
+  fetch('../api/health', { cache: 'no-store' })
+    .then((r) => r.json())
+    .then((j) => { sharedRanking = !!(j && j.replays); })
+    .catch(() => {});
+  submitName.placeholder = T.submitName;
+  submitName.setAttribute('aria-label', T.submitName);
+  t.gameFinished = (text) => {
+    lastGame = text;
+    if (!sharedRanking) return;
+    submitForm.hidden = false;
+    submitAnswer.textContent = '';
+    submitForm.querySelector('button').disabled = false;
   };
+  submitForm.addEventListener('submit', (e) => {
+    e.preventDefault();
+    const demo = lastGame, player = submitName.value.trim();
+    if (!demo || !player) return;
+    submitForm.querySelector('button').disabled = true;
+    submitAnswer.textContent = T.submitting;
+    fetch('../api/games', {
+      method: 'POST', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ player, demo }),
+    }).then((r) => r.json().then((j) => ({ ok: r.ok, j })))
+      .then(({ ok, j }) => {
+        submitAnswer.textContent = ok ? T.submitted(j.place, j.score) : T.refused(j.error || '');
+        t.submitted = { ok, answer: j };
+        if (ok) lastGame = null;
+        else submitForm.querySelector('button').disabled = false;
+      })
+      .catch(() => {
+        submitAnswer.textContent = T.sendFailed;
+        submitForm.querySelector('button').disabled = false;
+      });
+    if (t.windowOpen) canvas.focus();
+  });
+
+  // After the first frame: the service worker, which keeps the page for play without a network.
+  function afterFirstFrame() {
+    if ('serviceWorker' in navigator && location.protocol !== 'file:' && !params.has('nosw')) {
+      navigator.serviceWorker.register('sw.js').catch(() => {});
+    }
+  }
+
+  // ?answer=1 answers the menu as soon as it is asked (a link that starts playing at once).
+  newRun(params.get('answer'));
 })();

@@ -66,6 +66,46 @@ function check(ok, what) {
     .then(() => true, () => false), 'the web game runs under the server\'s policy');
   check(problems.length === 0, 'no policy violations or page errors in the web game' +
     (problems.length ? ': ' + problems.join('; ') : ''));
+
+  // A game played in the page, every shot fired until the time runs out, then sent to the
+  // shared ranking from the page under a name that is markup: the server replays it and the
+  // leaderboard lists it, the name as text.
+  await page.close();
+  page = await newPage();
+  await page.goto(base + '/play/index.html?clock=manual&answer=1&nosw', { waitUntil: 'load' });
+  await page.waitForFunction(() => window.tarmik && tarmik.windowOpen && tarmik.state === 'title',
+    { timeout: 30000 });
+  await page.keyboard.press('s');
+  await page.evaluate(() => tarmik.frame());
+  const box = await (await page.$('#canvas')).boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  for (let i = 0; i < 10; i++) {
+    await page.mouse.down();
+    await page.mouse.up();
+  }
+  let clock = 0;
+  for (let i = 0; i < 60 && !(await page.$eval('#submit', (f) => !f.hidden)); i++) {
+    clock += 100;
+    await page.evaluate((c) => { tarmik.clockTarget = c; }, clock);
+    await page.waitForFunction((c) => tarmik.clockNow >= c, { timeout: 30000 }, clock);
+  }
+  const offered = await page.$eval('#submit', (f) => !f.hidden);
+  check(offered, 'the page offers the finished game to the shared ranking');
+  const player = '<b>Hanako</b>';
+  if (offered) {
+    await page.type('#submit-name', player);
+    await page.click('#submit button');
+    await page.waitForFunction(() => tarmik.submitted, { timeout: 30000 }).catch(() => {});
+    const sent = await page.evaluate(() => tarmik.submitted);
+    check(sent && sent.ok && sent.answer.place >= 1 && sent.answer.player === '<b>Hanako</b>',
+      `the server verified the page's game: ${JSON.stringify(sent && sent.answer)}`);
+    check(await page.$eval('#submit-answer', (e) => e.textContent.includes('位')),
+      'the page shows the place');
+  }
+  await page.goto(base + '/', { waitUntil: 'load' });
+  const names = await page.evaluate(() =>
+    [...document.querySelectorAll('tbody tr td:nth-child(2)')].map((td) => [td.textContent, td.children.length]));
+  check(names.some(([n, kids]) => n === player && kids === 0), `the leaderboard lists ${player} as text`);
   await browser.close();
   process.exit(failed ? 1 : 0);
 })().catch((e) => { console.error(e); process.exit(1); });

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs page-test.js against a real tarmik-server serving the web build (build-web/). Skips,
 # saying why, when the web build or its browser tools are not there.
-#   page-test.sh SERVER REPLAY_TOOL STAGEFILE SCRATCH
+#   page-test.sh SERVER REPLAY_TOOL STAGEFILE SCRATCH [SERVER OPTION...]
 set -euo pipefail
 server_bin=$1 replay=$2 stages=$3 scratch=$4
+shift 4
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 web=${WEB_DIR:-$root/build-web}
 skip() {
@@ -20,7 +21,7 @@ dir=$scratch/page-test
 rm -rf "$dir"
 mkdir -p "$dir"
 "$server_bin" --listen 127.0.0.1:0 --data "$dir/data" --replay "$replay" --stages "$stages" \
-  --web "$web" > "$dir/out" 2> "$dir/log" &
+  --web "$web" "$@" > "$dir/out" 2> "$dir/log" &
 pid=$!
 trap 'kill $pid 2> /dev/null || true' EXIT
 for _ in $(seq 1 100); do
@@ -31,9 +32,12 @@ base=$(grep -o 'http://127.0.0.1:[0-9]*' "$dir/out") || { cat "$dir/log"; exit 1
 
 # One game, under a name that is markup.
 name="<i>Taro</i>&\"'"
-hash=$(sha256sum "$stages" | cut -c1-64)
-printf '# tarmik-demo 2 tarmik 1.0.0\nstages %s\ngame first\ntick 3\nclick left down 250 250\ntick\nexpect result.score=100\n' \
-  "$hash" > "$dir/game.demo"
+# The shipped run's game, cut by the game's own driver (the replay tool) on the stage set.
+mkdir -p "$dir/cut"
+cp "$stages" "$dir/cut/stagefile.txt"
+(cd "$dir/cut" && "$replay" --cut game "$root/data/tarmik.demo" < /dev/null > /dev/null 2>&1) || true
+[ -f "$dir/cut/game-1.demo" ] || { echo "FAIL: the shipped run held no game"; exit 1; }
+cp "$dir/cut/game-1.demo" "$dir/game.demo"
 python3 -c 'import json, sys; print(json.dumps({"player": sys.argv[1], "demo": open(sys.argv[2]).read()}))' \
   "$name" "$dir/game.demo" > "$dir/body.json"
 answer=$(curl -sS -H 'Content-Type: application/json' --data-binary "@$dir/body.json" "$base/api/games")

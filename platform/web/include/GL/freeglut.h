@@ -1,7 +1,7 @@
 #pragma once
 // The GLUT calls the game makes, provided in the page by platform/web/glut.cpp.
 #include <GL/gl.h>
-#include <GL/glu.h>
+#include <GL/gl.h>
 
 #ifdef __cplusplus
 extern "C" {

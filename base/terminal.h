@@ -1,0 +1,8 @@
+#pragma once
+#include <string>
+
+// What a terminal is shown of the console's Shift-JIS bytes: its own codeset's bytes, with
+// control characters as ^X. Kept apart from base/console.cpp so that a build whose standard
+// output is never a terminal (the page) can leave the conversion tables out: it links its own
+// definition instead of base/terminal.cpp.
+std::string terminal_text(const std::string &sjis);
