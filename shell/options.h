@@ -11,6 +11,12 @@ struct game_options {
     // Demos (shell/demo.h); file names made absolute before --data changes the folder.
     std::string record, playdemo, timedemo;
     bool ranking = false; // a playback enters its result into ranking.dat
+    // Settings (shell/settings.h): the file to read instead of the usual one, and the keys
+    // the command line sets.
+    std::string config;
+    std::string scale;
+    bool fullscreen = false;
+    bool show_settings = false; // print the effective settings and exit
 };
 
 extern game_options options;
