@@ -13,6 +13,8 @@ bool on_terminal() {
     return isatty(STDOUT_FILENO) == 1;
 }
 
+void (*line_listener)(const std::string &) = nullptr;
+
 } // namespace
 
 void console_write(const std::string &sjis) {
@@ -28,6 +30,11 @@ void console_line(const std::string &sjis) {
     console_write(sjis);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+    if (line_listener) line_listener(sjis);
+}
+
+void console_set_listener(void (*listener)(const std::string &sjis)) {
+    line_listener = listener;
 }
 
 language console_language() {

@@ -18,6 +18,9 @@ language console_language();
 void console_say(const char *msgid);
 // One line made for a language: make(console_language()) goes to the console.
 void console_say(const std::function<std::string(language)> &make);
+// Someone besides the console who wants each line as console_line writes it (the shell puts
+// the lines in the window too); nullptr: nobody.
+void console_set_listener(void (*listener)(const std::string &sjis));
 // Converts Shift-JIS (code page 932) bytes to UTF-8; invalid bytes become U+FFFD (made with
 // the terminal's conversion, base/terminal.cpp).
 std::string sjis_to_utf8(const std::string &sjis);

@@ -15,10 +15,14 @@ set(pkg ${CMAKE_SOURCE_DIR}/packaging)
 set(out ${CMAKE_BINARY_DIR}/packaging)
 
 install(TARGETS tarmik RUNTIME DESTINATION ${TARMIK_INSTALL_LIBEXECDIR})
+# The stage authors' tool reads the files it is given: it goes where players run it.
+install(TARGETS tarmik-stage RUNTIME DESTINATION ${TARMIK_INSTALL_GAMESDIR})
 # A stripped install (the package's) also drops the compilers' notes, as Debian's own do.
 install(CODE "if(CMAKE_INSTALL_DO_STRIP)
-  execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
-                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TARMIK_INSTALL_LIBEXECDIR}/tarmik\")
+  foreach(f ${TARMIK_INSTALL_LIBEXECDIR}/tarmik ${TARMIK_INSTALL_GAMESDIR}/tarmik-stage)
+    execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${f}\")
+  endforeach()
 endif()")
 install(FILES ${GAME_DATA} ${GAME_DIR}/shnm16.f1b ${GAME_DIR}/bgm.mid ${GAME_DIR}/shot.wav
               ${GAME_DIR}/kara.wav ${GAME_DIR}/ata.wav
@@ -52,20 +56,27 @@ foreach(n 16 24 32 48 64 128 256)
           RENAME ${TARMIK_APP_ID}.png)
 endforeach()
 
-# Man pages (English, and Japanese for `man -L ja`) and changelog compressed as Debian wants
-# them (and man reads them).
+# Man pages (the game's in Japanese too, for `man -L ja`) and changelog compressed as Debian wants them (and man reads them).
 configure_file(${pkg}/tarmik.6.in ${out}/tarmik.6 @ONLY)
+configure_file(${pkg}/tarmik-stage.6.in ${out}/tarmik-stage.6 @ONLY)
 configure_file(${pkg}/tarmik.ja.6.in ${out}/ja/tarmik.6 @ONLY)
 configure_file(${pkg}/changelog.in ${out}/changelog @ONLY)
-foreach(f tarmik.6 ja/tarmik.6 changelog)
+foreach(f tarmik.6 tarmik-stage.6 ja/tarmik.6 changelog)
   add_custom_command(OUTPUT ${out}/${f}.gz COMMAND gzip -9n -c ${out}/${f} > ${out}/${f}.gz
                      DEPENDS ${out}/${f})
 endforeach()
-add_custom_target(tarmik-docs ALL DEPENDS ${out}/tarmik.6.gz ${out}/ja/tarmik.6.gz
-                                          ${out}/changelog.gz)
-install(FILES ${out}/tarmik.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+add_custom_target(tarmik-docs ALL DEPENDS ${out}/tarmik.6.gz ${out}/tarmik-stage.6.gz
+                                          ${out}/ja/tarmik.6.gz ${out}/changelog.gz)
+install(FILES ${out}/tarmik.6.gz ${out}/tarmik-stage.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 install(FILES ${out}/ja/tarmik.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man6)
 install(FILES ${out}/changelog.gz ${pkg}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The players' documents, with the pictures and files they show.
+set(docs ${CMAKE_SOURCE_DIR}/docs)
+file(GLOB doc_pictures ${docs}/screen-title.png ${docs}/screen-play.png ${docs}/screen-result.png
+     ${docs}/pattern-*.svg ${docs}/stage-*.svg)
+install(FILES ${docs}/playing.md ${docs}/stages.md ${docs}/behaviour.md ${docs}/example.txt
+              ${docs}/example.svg ${docs}/patterns.txt ${doc_pictures}
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${pkg}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME tarmik)
 
@@ -84,9 +95,12 @@ down through a telescopic sight onto a checkerboard ground, slide the view
 with the mouse and shoot walking figures and targets, stage after stage,
 against a time limit.
 
-The game starts on the console with its menu, then plays in its window. The
+Started from the desktop's menu the game plays in its window alone, its
+notices and the ranking shown there; from a terminal it starts with its
+console menu, as it always did. The window can be scaled or fullscreen. The
 results go into a ranking kept in the player's own folder; stages are a
-plain text file that players can write themselves.")
+plain text file that players can write themselves, and tarmik-stage checks,
+traces and draws them.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_GAME_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

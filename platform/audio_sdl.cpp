@@ -145,6 +145,14 @@ class sdl_media : public media_control {
             Mix_HaltChannel(effect_channel);
     }
 
+    // Percentages of the full level; the mixer takes them when it starts, or at once.
+    void volumes(int music, int effects) {
+        music_volume_ = music;
+        effects_volume_ = effects;
+        volumes_asked_ = true;
+        if (state_ == 1) apply_volumes();
+    }
+
     // At process end: a clean close lets a disk or network driver finish what it writes.
     void stop() {
         if (state_ != 1) return;
@@ -167,6 +175,13 @@ class sdl_media : public media_control {
     }
 
   private:
+    void apply_volumes() {
+        // Left at the mixer's own full level unless asked otherwise.
+        if (!volumes_asked_) return;
+        Mix_VolumeMusic(music_volume_ * MIX_MAX_VOLUME / 100);
+        Mix_Volume(-1, effects_volume_ * MIX_MAX_VOLUME / 100);
+    }
+
     bool running() {
         if (state_ == 0) state_ = start() ? 1 : -1;
         return state_ == 1;
@@ -195,6 +210,7 @@ class sdl_media : public media_control {
         }
         Mix_AllocateChannels(mix_channels);
         Mix_ReserveChannels(effect_channel + 1);
+        apply_volumes();
         const std::vector<uint8_t> beep = beep_wave();
         beep_ = Mix_LoadWAV_RW(SDL_RWFromConstMem(beep.data(), static_cast<int>(beep.size())), 1);
         std::atexit([] { static_cast<sdl_media *>(plat_media())->stop(); });
@@ -213,6 +229,8 @@ class sdl_media : public media_control {
     }
 
     int state_ = 0; // 0 not started yet, 1 running, -1 no audio
+    int music_volume_ = 100, effects_volume_ = 100;
+    bool volumes_asked_ = false;
     uint32_t next_id_ = 1;
     std::map<uint32_t, device> devices_;
     std::map<std::string, Mix_Chunk *> effects_;
@@ -224,4 +242,8 @@ class sdl_media : public media_control {
 media_control *plat_media() {
     static sdl_media m;
     return &m;
+}
+
+void plat_set_volumes(int music, int effects) {
+    static_cast<sdl_media *>(plat_media())->volumes(music, effects);
 }

@@ -12,6 +12,9 @@ plat_window plat_open_window(int &argc, char **argv, const plat_window_spec &spe
     glutInitWindowPosition(spec.x, spec.y);
     glutInitWindowSize(spec.width, spec.height);
     glutInit(&argc, argv);
+    int w = spec.width, h = spec.height;
+    glut_window_size(w, h);
+    if (w != spec.width || h != spec.height) glutInitWindowSize(w, h);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutCreateWindow(spec.title);
     glutDisplayFunc(cb.display);
@@ -19,7 +22,7 @@ plat_window plat_open_window(int &argc, char **argv, const plat_window_spec &spe
     if (cb.keyboard) glutKeyboardFunc(cb.keyboard);
     if (cb.mouse) glutMouseFunc(cb.mouse);
     window_open = true;
-    return glut_window_opened(spec, cb.passive_motion);
+    return glut_window_opened(spec, cb);
 }
 
 bool plat_window_open() {
@@ -43,11 +46,12 @@ void plat_post_redisplay() {
 }
 
 void plat_swap_buffers() {
-    if (window_open) glutSwapBuffers();
+    if (window_open) glut_swap();
 }
 
+// A scaled frame's window is the player's: the frame follows the game's own size instead.
 void plat_reshape_window(int w, int h) {
-    if (window_open) glutReshapeWindow(w, h);
+    if (window_open && !plat_frame_scaled()) glutReshapeWindow(w, h);
 }
 
 void plat_window_size(int &w, int &h) {

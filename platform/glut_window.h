@@ -4,6 +4,11 @@
 // platform then takes over the pointer, the title and the window's watch.
 #include "platform/platform.h"
 
-// Called once the window is made and current: registers the merged passive motion, names the
-// window and watches it; returns its handle.
-plat_window glut_window_opened(const plat_window_spec &spec, void (*passive_motion)(int, int));
+// Called after glutInit, before the window is made: the platform may choose its first size.
+void glut_window_size(int &width, int &height);
+// Called once the window is made and current: registers the merged passive motion (and what
+// else of the callbacks the platform stands between), names the window and watches it;
+// returns its handle.
+plat_window glut_window_opened(const plat_window_spec &spec, const plat_callbacks &cb);
+// Shows the frame drawn (the buffer swap, and what the platform does around it).
+void glut_swap();

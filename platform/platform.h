@@ -37,6 +37,29 @@ struct plat_callbacks {
     void (*passive_motion)(int x, int y);
 };
 
+// How the window shows the game's frames. Plain (the default): the window is the frame, as it
+// always was, and its reshapes reach the game. Scaled: the game draws into a frame off screen
+// and keeps seeing it as its window (its size is the one the game was last given, see
+// plat_frame_size); the window shows it scaled, centred on a dark border, and the window's own
+// resizes never reach the game. The pointer's motion then reaches the game in frame pixels,
+// times the sensitivity. F11 and Alt+Enter toggle fullscreen; from a plain window they turn the
+// scaled frame on, at the size the game has.
+struct plat_frame_spec {
+    bool scaled = false;
+    int scale = 1;            // the window's first size in frame pixels: N x N each; 0: auto
+    bool fullscreen = false;  // from the start
+    bool linear = false;      // fill the window, filtered; otherwise whole N x N blocks
+    double sensitivity = 1.0; // frame pixels of motion per frame pixel the pointer travels
+};
+// Asked before the window opens.
+void plat_set_frame(const plat_frame_spec &spec);
+// The game's own reshape ran with w x h: a scaled frame takes that size.
+void plat_frame_size(int w, int h);
+// True while the window shows a scaled frame.
+bool plat_frame_scaled();
+// Volume of the music and of the effects, in percent of their full level.
+void plat_set_volumes(int music, int effects);
+
 // Whether a window could open, asked before anything else happens; why not in one line.
 // argc/argv may name the display (-display NAME).
 bool plat_window_possible(int argc, char **argv, std::string &why);

@@ -1,5 +1,7 @@
 // Window, cursor and title-text services on X11 under freeglut.
 #include "platform/driven.h"
+#include "platform/frame.h"
+#include "platform/frame_gl.h"
 #include "platform/glut_window.h"
 #include "platform/motion.h"
 #include "platform/platform.h"
@@ -9,18 +11,24 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <iconv.h>
 
 #include <dlfcn.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <vector>
 
 // An X server answers a burst of new connections with EAGAIN, resets one, or refuses it while
 // its queue is full; Xlib does not try again, so a game started among many other clients (a busy
@@ -83,8 +91,66 @@ bool seen = false, answering = false;
 int seen_x = 0, seen_y = 0;
 unsigned long warp_serial = 0;
 
+// The scaled frame (platform.h): what was asked for, and whether the window shows it now.
+plat_frame_spec frame_spec;
+bool scaled = false;
+int frame_w = 0, frame_h = 0; // the frame, while scaled
+int game_w = 0, game_h = 0;   // the size the game was last given
+int first_w = 0, first_h = 0; // the size the window was asked for
+int win_w = 0, win_h = 0;     // the window's client area
+bool fullscreen = false;
+int windowed[4] = {0, 0, 0, 0}; // where the window stood before fullscreen with no manager
+// Pointer positions turned into frame pixels (scaled, or with a sensitivity of its own).
+bool converting = false;
+frame_pointer conv;
+void (*game_reshape)(int, int) = nullptr;
+void (*game_keyboard)(unsigned char, int, int) = nullptr;
+void (*game_mouse)(int, int, int, int) = nullptr;
+bool game_reshaped = false;
+
 Window window_of() {
     return game_window ? game_window : static_cast<Window>(glXGetCurrentDrawable());
+}
+
+// Where the frame shows in the window; the whole window while it is not scaled.
+frame_layout layout() {
+    if (scaled) return place_frame(frame_w, frame_h, win_w, win_h, frame_spec.linear);
+    frame_layout l;
+    l.w = win_w;
+    l.h = win_h;
+    return l;
+}
+
+void update_rate() {
+    converting = scaled || frame_spec.sensitivity != 1.0;
+    conv.set_rate(frame_spec.sensitivity / layout().factor);
+}
+
+// The frame point under window point (x, y), for the positions that come with keys and buttons.
+void to_frame(int &x, int &y) {
+    if (!scaled) return;
+    const frame_layout l = layout();
+    x = static_cast<int>(std::floor((x - l.x) / l.factor));
+    y = static_cast<int>(std::floor((y - l.y) / l.factor));
+}
+
+bool start_scaled(int w, int h) {
+    if (scaled) return true;
+    if (w <= 0 || h <= 0 || !frame_gl_start(w, h)) {
+        std::fprintf(stderr, "tarmik: no off-screen frame here (OpenGL without framebuffer "
+                             "objects); the window stays as it is\n");
+        return false;
+    }
+    scaled = true;
+    frame_w = w;
+    frame_h = h;
+    win_w = glutGet(GLUT_WINDOW_WIDTH);
+    win_h = glutGet(GLUT_WINDOW_HEIGHT);
+    frame_gl_place(win_w, win_h);
+    conv.reset();
+    update_rate();
+    glutPostRedisplay();
+    return true;
 }
 
 void refresh_geometry(Display *d, Window w) {
@@ -183,6 +249,7 @@ void to_game(int x, int y) {
     seen = true;
     seen_x = x + client_x;
     seen_y = y + client_y;
+    if (converting) conv.given(x, y);
     if (game_motion) game_motion(x, y);
 }
 
@@ -234,7 +301,13 @@ void passive_motion(int, int) {
         client_y = root_y - y;
     }
     answering = true;
-    merge.pointer_at(x, y);
+    if (converting) {
+        int fx, fy;
+        conv.at(layout(), x, y, fx, fy);
+        merge.pointer_at(fx, fy);
+    } else {
+        merge.pointer_at(x, y);
+    }
     answering = false;
 }
 
@@ -284,19 +357,407 @@ void set_class(Window w, const char *instance, const char *klass) {
     XFlush(d);
 }
 
+// On a software renderer a scaled frame in whole blocks goes to the window through the X
+// server: the frame read back, each pixel copied into its block, the picture put in shared
+// memory where the server offers it (a GL copy that scales is several times slower there).
+// A GPU scales with GL's copy, as do the linear filter, blocks of a fraction of a pixel and
+// windows of another pixel layout. (TARMIK_GL_SCALING=1 takes GL's copy anyway: the tests
+// check that both give the same picture.)
+bool software_renderer() {
+    static const bool software = [] {
+        const char *forced = std::getenv("TARMIK_GL_SCALING");
+        if (forced && std::strcmp(forced, "1") == 0) return false;
+        const char *r = reinterpret_cast<const char *>(glGetString(GL_RENDERER));
+        if (!r) return false;
+        for (const char *name : {"llvmpipe", "softpipe", "Software", "swrast"})
+            if (std::strstr(r, name)) return true;
+        return false;
+    }();
+    return software;
+}
+
+class block_picture {
+  public:
+    bool show(Display *d, Window w, const frame_layout &l, int win_w, int win_h) {
+        const int k = static_cast<int>(l.factor);
+        if (k < 1 || k != l.factor || !software_renderer() || !usable(d) || !make(d, l.w, l.h))
+            return false;
+        // The server has done with the last picture before it is written again.
+        XSync(d, False);
+        frame_.resize(static_cast<size_t>(frame_w) * frame_h);
+        frame_gl_read(frame_.data());
+        const size_t row = static_cast<size_t>(img_->bytes_per_line);
+        for (int r = 0; r < frame_h; ++r) {
+            const uint32_t *src = &frame_[static_cast<size_t>(frame_h - 1 - r) * frame_w];
+            char *first = img_->data + static_cast<size_t>(r) * k * row;
+            if (k == 2) {
+                // The common case, two pixels a store.
+                uint64_t *pair = reinterpret_cast<uint64_t *>(first);
+                for (int x = 0; x < frame_w; ++x)
+                    pair[x] = src[x] * 0x100000001ULL;
+            } else {
+                uint32_t *dst = reinterpret_cast<uint32_t *>(first);
+                for (int x = 0; x < frame_w; ++x)
+                    for (int j = 0; j < k; ++j)
+                        *dst++ = src[x];
+            }
+            for (int j = 1; j < k; ++j)
+                std::memcpy(first + j * row, first, static_cast<size_t>(l.w) * 4);
+        }
+        GC gc = gc_of(d, w);
+        if (shared_)
+            XShmPutImage(d, w, gc, img_, 0, 0, l.x, l.y, static_cast<unsigned>(l.w),
+                         static_cast<unsigned>(l.h), False);
+        else
+            XPutImage(d, w, gc, img_, 0, 0, l.x, l.y, static_cast<unsigned>(l.w),
+                      static_cast<unsigned>(l.h));
+        // The border, dark.
+        XRectangle border[4] = {
+            {0, 0, static_cast<unsigned short>(win_w), static_cast<unsigned short>(l.y)},
+            {0, static_cast<short>(l.y + l.h), static_cast<unsigned short>(win_w),
+             static_cast<unsigned short>(std::max(0, win_h - l.y - l.h))},
+            {0, static_cast<short>(l.y), static_cast<unsigned short>(l.x),
+             static_cast<unsigned short>(l.h)},
+            {static_cast<short>(l.x + l.w), static_cast<short>(l.y),
+             static_cast<unsigned short>(std::max(0, win_w - l.x - l.w)),
+             static_cast<unsigned short>(l.h)}};
+        XSetForeground(d, gc, BlackPixel(d, DefaultScreen(d)));
+        XFillRectangles(d, w, gc, border, 4);
+        XFlush(d);
+        return true;
+    }
+
+  private:
+    // 32 bits a pixel, red, green and blue a byte each as GL's BGRA gives them.
+    bool usable(Display *d) {
+        if (checked_) return layout_ok_;
+        checked_ = true;
+        const Visual *v = DefaultVisual(d, DefaultScreen(d));
+        int n = 0, bpp = 0;
+        XPixmapFormatValues *f = XListPixmapFormats(d, &n);
+        for (int i = 0; i < n; ++i)
+            if (f[i].depth == DefaultDepth(d, DefaultScreen(d))) bpp = f[i].bits_per_pixel;
+        if (f) XFree(f);
+        layout_ok_ = bpp == 32 && v->red_mask == 0xFF0000 && v->green_mask == 0xFF00 &&
+                     v->blue_mask == 0xFF && ImageByteOrder(d) == LSBFirst;
+        return layout_ok_;
+    }
+
+    bool make(Display *d, int w, int h) {
+        if (img_ && w == w_ && h == h_) return true;
+        drop(d);
+        const int screen = DefaultScreen(d);
+        if (XShmQueryExtension(d)) {
+            img_ =
+                XShmCreateImage(d, DefaultVisual(d, screen), DefaultDepth(d, screen), ZPixmap,
+                                nullptr, &shm_, static_cast<unsigned>(w), static_cast<unsigned>(h));
+            if (img_) attach(d, static_cast<size_t>(img_->bytes_per_line) * h);
+            if (img_ && !shared_) {
+                img_->data = nullptr;
+                XDestroyImage(img_);
+                img_ = nullptr;
+            }
+        }
+        if (!img_) {
+            img_ = XCreateImage(d, DefaultVisual(d, screen), DefaultDepth(d, screen), ZPixmap, 0,
+                                nullptr, static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
+            if (!img_) return false;
+            img_->data =
+                static_cast<char *>(std::malloc(static_cast<size_t>(img_->bytes_per_line) * h));
+            if (!img_->data) {
+                XDestroyImage(img_);
+                img_ = nullptr;
+                return false;
+            }
+        }
+        w_ = w;
+        h_ = h;
+        return true;
+    }
+
+    // A segment both sides attach; a server elsewhere cannot, and the picture then goes the
+    // plain way.
+    void attach(Display *d, size_t bytes) {
+        shm_.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+        if (shm_.shmid < 0) return;
+        void *at = shmat(shm_.shmid, nullptr, 0);
+        if (at == reinterpret_cast<void *>(-1)) {
+            shmctl(shm_.shmid, IPC_RMID, nullptr);
+            return;
+        }
+        img_->data = shm_.shmaddr = static_cast<char *>(at);
+        shm_.readOnly = False;
+        XSync(d, False);
+        XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+        const bool asked = XShmAttach(d, &shm_);
+        XSync(d, False);
+        XSetErrorHandler(before);
+        shared_ = asked && attached(d);
+        // Gone by itself once both have let go.
+        shmctl(shm_.shmid, IPC_RMID, nullptr);
+        if (shared_) return;
+        if (asked) {
+            XShmDetach(d, &shm_);
+            XSync(d, False);
+        }
+        shmdt(at);
+    }
+
+    // Whether the server took the segment: it answers a tiny put from it without an error.
+    bool attached(Display *d) {
+        static bool failed;
+        failed = false;
+        XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) {
+            failed = true;
+            return 0;
+        });
+        Pixmap p = XCreatePixmap(d, DefaultRootWindow(d), 1, 1,
+                                 static_cast<unsigned>(DefaultDepth(d, DefaultScreen(d))));
+        GC gc = XCreateGC(d, p, 0, nullptr);
+        XShmPutImage(d, p, gc, img_, 0, 0, 0, 0, 1, 1, False);
+        XSync(d, False);
+        XFreeGC(d, gc);
+        XFreePixmap(d, p);
+        XSync(d, False);
+        XSetErrorHandler(before);
+        return !failed;
+    }
+
+    void drop(Display *d) {
+        if (!img_) return;
+        if (shared_) {
+            XShmDetach(d, &shm_);
+            XSync(d, False);
+            shmdt(shm_.shmaddr);
+            img_->data = nullptr;
+        }
+        XDestroyImage(img_); // frees a plain picture's data
+        img_ = nullptr;
+        shared_ = false;
+    }
+
+    GC gc_of(Display *d, Window w) {
+        if (!gc_) gc_ = XCreateGC(d, w, 0, nullptr);
+        return gc_;
+    }
+
+    XImage *img_ = nullptr;
+    XShmSegmentInfo shm_{};
+    bool shared_ = false;
+    int w_ = 0, h_ = 0;
+    bool checked_ = false, layout_ok_ = false;
+    GC gc_ = nullptr;
+    std::vector<uint32_t> frame_;
+};
+
+block_picture blocks;
+
+// A window manager that takes fullscreen requests (EWMH): one runs, and says it does.
+bool manager_takes_fullscreen(Display *d) {
+    const Window root = DefaultRootWindow(d);
+    const Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False);
+    auto window_property = [&](Window w, Window &out) {
+        Atom type;
+        int format;
+        unsigned long n = 0, after = 0;
+        unsigned char *data = nullptr;
+        bool ok = XGetWindowProperty(d, w, check, 0, 1, False, XA_WINDOW, &type, &format, &n,
+                                     &after, &data) == Success &&
+                  type == XA_WINDOW && n == 1 && data;
+        if (ok) out = *reinterpret_cast<Window *>(data);
+        if (data) XFree(data);
+        return ok;
+    };
+    // The manager's own window names itself; a stale one left by a manager gone does not.
+    XSync(d, False);
+    XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+    Window child = 0, self = 0;
+    const bool running =
+        window_property(root, child) && window_property(child, self) && self == child;
+    XSync(d, False);
+    XSetErrorHandler(before);
+    if (!running) return false;
+    const Atom supported = XInternAtom(d, "_NET_SUPPORTED", False);
+    const Atom full = XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False);
+    Atom type;
+    int format;
+    unsigned long n = 0, after = 0;
+    unsigned char *data = nullptr;
+    bool found = false;
+    if (XGetWindowProperty(d, root, supported, 0, 4096, False, XA_ATOM, &type, &format, &n, &after,
+                           &data) == Success &&
+        data) {
+        const Atom *atoms = reinterpret_cast<Atom *>(data);
+        for (unsigned long i = 0; i < n && !found; ++i)
+            found = atoms[i] == full;
+    }
+    if (data) XFree(data);
+    return found;
+}
+
+// Fullscreen through the window manager where one takes it; with none, the window itself
+// covers the screen and goes back where it was.
+void set_fullscreen(bool on, bool at_start) {
+    Display *d = display();
+    const Window w = window_of();
+    if (!d || !w) return;
+    fullscreen = on;
+    if (manager_takes_fullscreen(d)) {
+        const Atom state = XInternAtom(d, "_NET_WM_STATE", False);
+        Atom full = XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False);
+        // A window not yet managed is read as it is mapped: the state goes with it.
+        if (at_start)
+            XChangeProperty(d, w, state, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<unsigned char *>(&full), 1);
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = w;
+        e.xclient.message_type = state;
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = on ? 1 : 0; // add, remove
+        e.xclient.data.l[1] = static_cast<long>(full);
+        e.xclient.data.l[3] = 1; // asked by an application
+        XSendEvent(d, DefaultRootWindow(d), False,
+                   SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    } else if (on) {
+        refresh_geometry(d, w);
+        windowed[0] = frame_rect.left;
+        windowed[1] = frame_rect.top;
+        windowed[2] = client_w;
+        windowed[3] = client_h;
+        XMoveResizeWindow(d, w, 0, 0, static_cast<unsigned>(DisplayWidth(d, DefaultScreen(d))),
+                          static_cast<unsigned>(DisplayHeight(d, DefaultScreen(d))));
+        XRaiseWindow(d, w);
+    } else {
+        XMoveResizeWindow(d, w, windowed[0], windowed[1], static_cast<unsigned>(windowed[2]),
+                          static_cast<unsigned>(windowed[3]));
+    }
+    geometry_valid = false;
+    XFlush(d);
+}
+
+void toggle_fullscreen() {
+    // From a plain window the frame goes off screen first, at the size the game has (the
+    // window's first size, before the game has heard of any).
+    if (!start_scaled(game_w > 0 ? game_w : first_w, game_h > 0 ? game_h : first_h)) return;
+    set_fullscreen(!fullscreen, false);
+}
+
+// The window system's callbacks, before the game's: in a scaled frame the window's own sizes
+// stay the platform's (the game gets its size once), and positions come in frame pixels.
+void window_reshaped(int w, int h) {
+    win_w = w;
+    win_h = h;
+    geometry_valid = false;
+    if (!scaled) {
+        game_reshaped = true;
+        if (game_reshape)
+            game_reshape(w, h);
+        else
+            glViewport(0, 0, w, h);
+        if (converting) update_rate();
+        return;
+    }
+    // The frame is read from the window's buffer, which is never swapped while the blocks go
+    // through the server; but only a swap makes this GL take the window's new size.
+    glutSwapBuffers();
+    frame_gl_place(w, h);
+    update_rate();
+    if (!game_reshaped) {
+        game_reshaped = true;
+        if (game_reshape) game_reshape(frame_w, frame_h);
+    }
+    glutPostRedisplay();
+}
+
+void key_pressed(unsigned char key, int x, int y) {
+    if (key == '\r' && (glutGetModifiers() & GLUT_ACTIVE_ALT)) {
+        toggle_fullscreen();
+        return;
+    }
+    to_frame(x, y);
+    if (game_keyboard) game_keyboard(key, x, y);
+}
+
+void special_key(int key, int, int) {
+    if (key == GLUT_KEY_F11) toggle_fullscreen();
+}
+
+void button(int b, int state, int x, int y) {
+    to_frame(x, y);
+    if (game_mouse) game_mouse(b, state, x, y);
+}
+
 } // namespace
 
-plat_window glut_window_opened(const plat_window_spec &spec, void (*passive)(int, int)) {
-    game_motion = passive;
+void glut_window_size(int &width, int &height) {
+    if (!frame_spec.scaled) return;
+    int n = frame_spec.scale;
+    if (n <= 0)
+        n = auto_scale(glutGet(GLUT_SCREEN_WIDTH), glutGet(GLUT_SCREEN_HEIGHT), width, height);
+    width *= n;
+    height *= n;
+}
+
+plat_window glut_window_opened(const plat_window_spec &spec, const plat_callbacks &cb) {
+    game_motion = cb.passive_motion;
+    game_reshape = cb.reshape;
+    game_keyboard = cb.keyboard;
+    game_mouse = cb.mouse;
     merge.set_handler(to_game);
-    if (passive) glutPassiveMotionFunc(passive_motion);
+    if (cb.passive_motion) glutPassiveMotionFunc(passive_motion);
+    glutReshapeFunc(window_reshaped);
+    glutKeyboardFunc(key_pressed);
+    glutSpecialFunc(special_key);
+    glutMouseFunc(button);
     const Window w = static_cast<Window>(glXGetCurrentDrawable());
     watch_window(w);
     // The window manager reads the title as UTF-8; the desktop matches the window to its menu
     // entry and icon by the class.
     set_title(w, spec.title);
     set_class(w, spec.instance, spec.klass);
+    win_w = glutGet(GLUT_WINDOW_WIDTH);
+    win_h = glutGet(GLUT_WINDOW_HEIGHT);
+    first_w = spec.width;
+    first_h = spec.height;
+    update_rate();
+    if (frame_spec.scaled || frame_spec.fullscreen) start_scaled(spec.width, spec.height);
+    if (frame_spec.fullscreen && scaled) set_fullscreen(true, true);
     return static_cast<plat_window>(w);
+}
+
+void glut_swap() {
+    if (scaled) {
+        const frame_layout l = layout();
+        Display *d = display();
+        // Whole blocks through the server; otherwise GL scales the frame into the back buffer.
+        if (!frame_spec.linear && d && blocks.show(d, window_of(), l, win_w, win_h)) return;
+        frame_gl_show(l, win_w, win_h, frame_spec.linear);
+    }
+    glutSwapBuffers();
+}
+
+void plat_set_frame(const plat_frame_spec &spec) {
+    frame_spec = spec;
+    if (frame_spec.sensitivity <= 0) frame_spec.sensitivity = 1.0;
+}
+
+void plat_frame_size(int w, int h) {
+    game_w = w;
+    game_h = h;
+    if (!scaled || w <= 0 || h <= 0) return;
+    if (w != frame_w || h != frame_h) {
+        frame_w = w;
+        frame_h = h;
+        frame_gl_resize(w, h);
+        update_rate();
+    }
+    // The game has just set its viewport; the frame's place in the window is the platform's.
+    frame_gl_place(win_w, win_h);
+}
+
+bool plat_frame_scaled() {
+    return scaled;
 }
 
 plat_window plat_driven_window(const plat_callbacks &cb) {
@@ -386,6 +847,8 @@ plat_rect plat_window_rect(plat_window w) {
     poll_watch();
     if (!geometry_valid || static_cast<Window>(w) != window_of())
         refresh_geometry(d, static_cast<Window>(w));
+    // In frame pixels the game's screen is its frame: the window stands at its origin.
+    if (converting) return {0, 0, scaled ? frame_w : win_w, scaled ? frame_h : win_h};
     return frame_rect;
 }
 
@@ -399,6 +862,30 @@ void plat_warp_cursor(int32_t x, int32_t y) {
     const Window w = window_of();
     if (!geometry_valid && w) refresh_geometry(d, w);
     warp_serial = NextRequest(d);
+    auto clamp = [](int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; };
+    if (converting) {
+        // (x, y) is a frame point; the pointer goes to the window point that stands for it.
+        int wx, wy;
+        if (answering && seen) {
+            int dx, dy;
+            conv.warp_by(x, y, dx, dy, wx, wy);
+            XWarpPointer(d, None, None, 0, 0, 0, 0, dx, dy);
+        } else {
+            conv.warp_to(layout(), x, y, wx, wy);
+            XWarpPointer(d, None, DefaultRootWindow(d), 0, 0, 0, 0, client_x + wx, client_y + wy);
+        }
+        XFlush(d);
+        int lx = clamp(client_x + wx, 0, DisplayWidth(d, DefaultScreen(d)) - 1);
+        int ly = clamp(client_y + wy, 0, DisplayHeight(d, DefaultScreen(d)) - 1);
+        if (grabbed) {
+            lx = clamp(lx, client_x, client_x + client_w - 1);
+            ly = clamp(ly, client_y, client_y + client_h - 1);
+        }
+        int fx, fy;
+        conv.landed(lx - client_x, ly - client_y, fx, fy);
+        merge.warped(fx, fy);
+        return;
+    }
     if (answering && seen) {
         // Relative to the point just handled, so motion the game has not seen yet is kept.
         XWarpPointer(d, None, None, 0, 0, 0, 0, x - seen_x, y - seen_y);
@@ -407,7 +894,6 @@ void plat_warp_cursor(int32_t x, int32_t y) {
     }
     XFlush(d);
     // Where the pointer lands: the screen holds it, and the window while it is confined.
-    auto clamp = [](int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; };
     int lx = clamp(x, 0, DisplayWidth(d, DefaultScreen(d)) - 1);
     int ly = clamp(y, 0, DisplayHeight(d, DefaultScreen(d)) - 1);
     if (grabbed) {
@@ -528,8 +1014,23 @@ void plat_title_text(plat_window w, int32_t x, int32_t y, const char *sjis, int3
     }
     GC gc = XCreateGC(d, w, 0, nullptr);
     XSetForeground(d, gc, BlackPixel(d, DefaultScreen(d)));
-    if (!pts.empty())
+    if (scaled) {
+        // Each pixel of the line becomes the block its frame pixel shows as.
+        const frame_layout l = layout();
+        std::vector<XRectangle> rects;
+        rects.reserve(pts.size());
+        for (const XPoint &p : pts) {
+            int x0, x1, y0, y1;
+            frame_span(l, p.x, false, x0, x1);
+            frame_span(l, p.y, true, y0, y1);
+            rects.push_back({static_cast<short>(x0), static_cast<short>(y0),
+                             static_cast<unsigned short>(x1 - x0),
+                             static_cast<unsigned short>(y1 - y0)});
+        }
+        if (!rects.empty()) XFillRectangles(d, w, gc, rects.data(), static_cast<int>(rects.size()));
+    } else if (!pts.empty()) {
         XDrawPoints(d, w, gc, pts.data(), static_cast<int>(pts.size()), CoordModeOrigin);
+    }
     XFreeGC(d, gc);
     XFlush(d);
 }

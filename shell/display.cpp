@@ -3,11 +3,13 @@
 
 #include <cmath>
 
+#include <cmath>
 #include <cstring>
 
 #include "flow/gamestate.h"
 #include "flow/stage.h"
 #include "ranking/score.h"
+#include "shell/messages.h"
 #include "shell/shell.h"
 #include "world/buttai.h"
 
@@ -45,6 +47,158 @@ bool game_over_or_empty() {
     return gs.gameover == 1 || gs.energy <= 0;
 }
 
+// The sight (cross and mask) is drawn over the world while a game is played.
+bool scope_shown() {
+    return gs.status != -1 && gs.gameover != 1;
+}
+
+// Which squares of the ground can give a pixel in this frame: those that reach into the
+// viewport and do not lie wholly under one of the mask's triangles, which is drawn over them
+// later in the frame. Everything is taken from the matrices and the viewport GL holds now; a
+// margin of a pixel covers rounding, and a square in any doubt is drawn.
+class ground_cull {
+  public:
+    explicit ground_cull(bool masked) : masked_(masked) {
+        GLfloat mv[16], pr[16];
+        GLint vp[4];
+        glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+        glGetFloatv(GL_PROJECTION_MATRIX, pr);
+        glGetIntegerv(GL_VIEWPORT, vp);
+        double m[16]; // projection times modelview, column-major as GL keeps it
+        for (int c = 0; c < 4; ++c)
+            for (int r = 0; r < 4; ++r) {
+                double v = 0;
+                for (int k = 0; k < 4; ++k)
+                    v += static_cast<double>(pr[k * 4 + r]) * mv[c * 4 + k];
+                m[c * 4 + r] = v;
+            }
+        lo_x_ = vp[0] - margin;
+        lo_y_ = vp[1] - margin;
+        hi_x_ = vp[0] + vp[2] + margin;
+        hi_y_ = vp[1] + vp[3] + margin;
+        for (int j = 0; j <= cells; ++j)
+            for (int i = 0; i <= cells; ++i)
+                corner_[j][i] = to_window(m, vp, 5.0 * (i - 30), -0.5, 5.0 * (j - 30));
+        if (!masked_) return;
+        double p[16];
+        for (int k = 0; k < 16; ++k)
+            p[k] = pr[k];
+        for (int t = 0; t < 4; ++t)
+            for (int v = 0; v < 3; ++v) {
+                const GLdouble *e = scopeVertices[t * 3 + v];
+                mask_[t][v] = to_window(p, vp, e[0], e[1], e[2]);
+                if (!mask_[t][v].ok) masked_ = false;
+            }
+    }
+
+    // The square whose corner is (5i, 5j), i and j from -30 to 29.
+    bool drawn(int i, int j) const {
+        const point q[4] = {corner_[j + 30][i + 30], corner_[j + 31][i + 30],
+                            corner_[j + 31][i + 31], corner_[j + 30][i + 31]};
+        double x0 = q[0].x, x1 = q[0].x, y0 = q[0].y, y1 = q[0].y;
+        for (const point &c : q) {
+            if (!c.ok) return true; // at or behind the eye: left to GL's clipping
+            x0 = std::fmin(x0, c.x);
+            x1 = std::fmax(x1, c.x);
+            y0 = std::fmin(y0, c.y);
+            y1 = std::fmax(y1, c.y);
+        }
+        if (x1 < lo_x_ || x0 > hi_x_ || y1 < lo_y_ || y0 > hi_y_) return false;
+        if (!masked_) return true;
+        // What of the square the viewport shows; hidden when all of it is under one triangle.
+        point poly[8];
+        const int n = clip_to_view(q, poly);
+        for (const auto &tri : mask_) {
+            bool inside = n > 0;
+            for (int k = 0; k < n && inside; ++k)
+                inside = within(tri, poly[k]);
+            if (inside) return false;
+        }
+        return true;
+    }
+
+  private:
+    struct point {
+        double x = 0, y = 0;
+        bool ok = false;
+    };
+    static constexpr int cells = 60;
+    static constexpr double margin = 1.0;
+
+    static point to_window(const double *m, const GLint *vp, double x, double y, double z) {
+        const double cx = m[0] * x + m[4] * y + m[8] * z + m[12];
+        const double cy = m[1] * x + m[5] * y + m[9] * z + m[13];
+        const double cw = m[3] * x + m[7] * y + m[11] * z + m[15];
+        point p;
+        if (!(cw > 1e-6)) return p;
+        p.x = vp[0] + (cx / cw + 1.0) * 0.5 * vp[2];
+        p.y = vp[1] + (cy / cw + 1.0) * 0.5 * vp[3];
+        p.ok = std::isfinite(p.x) && std::isfinite(p.y);
+        return p;
+    }
+
+    // At least a margin inside the triangle, whichever way round it turns.
+    static bool within(const point (&t)[3], const point &p) {
+        const double area =
+            (t[1].x - t[0].x) * (t[2].y - t[0].y) - (t[1].y - t[0].y) * (t[2].x - t[0].x);
+        if (area == 0) return false;
+        for (int e = 0; e < 3; ++e) {
+            const point &a = t[e], &b = t[(e + 1) % 3];
+            const double len = std::hypot(b.x - a.x, b.y - a.y);
+            const double side = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+            if ((area > 0 ? side : -side) < margin * len) return false;
+        }
+        return true;
+    }
+
+    // The quad cut to the viewport (widened by the margin); the number of corners left.
+    int clip_to_view(const point (&q)[4], point (&out)[8]) const {
+        point a[8], b[8];
+        int n = 4;
+        for (int k = 0; k < 4; ++k)
+            a[k] = q[k];
+        for (int edge = 0; edge < 4 && n > 0; ++edge) {
+            auto value = [&](const point &p) {
+                switch (edge) {
+                case 0:
+                    return p.x - lo_x_;
+                case 1:
+                    return hi_x_ - p.x;
+                case 2:
+                    return p.y - lo_y_;
+                default:
+                    return hi_y_ - p.y;
+                }
+            };
+            int m = 0;
+            for (int k = 0; k < n; ++k) {
+                const point &p = a[k], &r = a[(k + 1) % n];
+                const double vp = value(p), vr = value(r);
+                if (vp >= 0 && m < 8) b[m++] = p;
+                if ((vp >= 0) != (vr >= 0) && m < 8) {
+                    const double t = vp / (vp - vr);
+                    point c;
+                    c.x = p.x + (r.x - p.x) * t;
+                    c.y = p.y + (r.y - p.y) * t;
+                    c.ok = true;
+                    b[m++] = c;
+                }
+            }
+            n = m;
+            for (int k = 0; k < n; ++k)
+                a[k] = b[k];
+        }
+        for (int k = 0; k < n; ++k)
+            out[k] = a[k];
+        return n;
+    }
+
+    bool masked_;
+    double lo_x_, lo_y_, hi_x_, hi_y_;
+    point corner_[cells + 1][cells + 1];
+    point mask_[4][3];
+};
+
 void run_key_command() {
     switch (key_press) {
     case KEY_N:
@@ -62,7 +216,9 @@ void run_key_command() {
         }
         break;
     case KEY_R:
+        window_messages_listing_begin();
         clScore.outputdata();
+        window_messages_listing_end();
         break;
     default:
         break;
@@ -104,7 +260,8 @@ void display() {
         glLightfv(GL_LIGHT0, GL_POSITION, lightpos);
         scene();
         plat_swap_buffers();
-        if (gs.status == -1) {
+        // (Unless the ranking's table, in the window, stands where the line would go.)
+        if (gs.status == -1 && !window_messages_over_title()) {
             char title[80];
             std::strcpy(title, "ＴＡＲＭＩＫ");
             plat_title_text(hWnd, static_cast<int32_t>(gw * 0.2857142857142857), gh / 6, title,
@@ -115,7 +272,31 @@ void display() {
     plat_confine_pointer(hWnd, gs.status != -1 && gs.gameover == 0);
 }
 
+namespace {
+
+// The sight's dark mask lies on the near plane: drawn before the world, it leaves everything
+// behind it to fail the depth test there, unshaded. Each pixel comes out as when the mask was
+// drawn over the finished world, which it covered wherever it stands.
+void draw_mask() {
+    glDisable(GL_LIGHTING);
+    glDisable(GL_LIGHT0);
+    glPushMatrix();
+    glLoadIdentity();
+    // freeglut's solid shapes switch the vertex array off behind our back.
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glColor3d(0.0, 0.2, 0.0);
+    glVertexPointer(3, GL_DOUBLE, 0, scopeVertices);
+    glDrawArrays(GL_TRIANGLES, 0, 12);
+    glColor3d(0.0, 0.0, 0.0);
+    glPopMatrix();
+    glEnable(GL_LIGHT0);
+    glEnable(GL_LIGHTING);
+}
+
+} // namespace
+
 void scene() {
+    if (scope_shown()) draw_mask();
     for (buttai *b : buttai_set)
         b->draw();
     for (buttai *b : tama_set)
@@ -123,37 +304,46 @@ void scene() {
     for (buttai *b : building_set)
         b->draw();
 
-    glBegin(GL_QUADS);
-    glNormal3d(0.0, 1.0, 0.0);
-    for (int j = -30; j < 30; ++j) {
-        for (int i = -30; i < 30; ++i) {
-            glMaterialfv(GL_FRONT, GL_DIFFUSE, ground[(i + j) & 1]);
-            glVertex3d(5.0 * i, -0.5, 5.0 * j);
-            glVertex3d(5.0 * i, -0.5, 5.0 * j + 5.0);
-            glVertex3d(5.0 * i + 5.0, -0.5, 5.0 * j + 5.0);
-            glVertex3d(5.0 * i + 5.0, -0.5, 5.0 * j);
+    // Only the squares that can give a pixel are sent: a tenth of them or less. The squares
+    // never overlap, so their order is free: those of one colour go together, each colour one
+    // batch with its material set once.
+    const ground_cull cull(scope_shown());
+    bool sent[60][60];
+    for (int j = -30; j < 30; ++j)
+        for (int i = -30; i < 30; ++i)
+            sent[j + 30][i + 30] = cull.drawn(i, j);
+    for (int colour = 1; colour >= 0; --colour) {
+        glMaterialfv(GL_FRONT, GL_DIFFUSE, ground[colour]);
+        glBegin(GL_QUADS);
+        glNormal3d(0.0, 1.0, 0.0);
+        for (int j = -30; j < 30; ++j) {
+            for (int i = -30; i < 30; ++i) {
+                if (((i + j) & 1) != colour || !sent[j + 30][i + 30]) continue;
+                glVertex3d(5.0 * i, -0.5, 5.0 * j);
+                glVertex3d(5.0 * i, -0.5, 5.0 * j + 5.0);
+                glVertex3d(5.0 * i + 5.0, -0.5, 5.0 * j + 5.0);
+                glVertex3d(5.0 * i + 5.0, -0.5, 5.0 * j);
+            }
         }
+        glEnd();
     }
-    glEnd();
+    // The texts are lit with the material of the last square, (29, 29): colour 0, set last.
     drawscope();
 }
 
 void drawscope() {
     if (gs.status == -1) {
         gs.viewtitle(gw, gh);
-    } else if (gs.gameover != 1) {
+    } else if (scope_shown()) {
         glDisable(GL_LIGHTING);
         glDisable(GL_LIGHT0);
         glPushMatrix();
         glLoadIdentity();
-        // freeglut's solid shapes switch the vertex array off behind our back.
         glEnableClientState(GL_VERTEX_ARRAY);
+        // The cross; the mask went first (draw_mask).
         glColor3d(1.0, 0.0, 0.0);
         glVertexPointer(3, GL_DOUBLE, 0, vertices);
         glDrawArrays(GL_LINES, 0, 4);
-        glColor3d(0.0, 0.2, 0.0);
-        glVertexPointer(3, GL_DOUBLE, 0, scopeVertices);
-        glDrawArrays(GL_TRIANGLES, 0, 12);
         glColor3d(0.0, 0.0, 0.0);
         glPopMatrix();
     }
@@ -163,6 +353,7 @@ void drawscope() {
         gs.scoredisplay(gw, gh);
         gs.scoredisplay2(gw, gh);
     }
+    window_messages_draw(gw, gh);
 }
 
 void resize(int w, int h) {
@@ -176,5 +367,8 @@ void resize(int w, int h) {
         perspective(30.0, static_cast<double>(w) / (h > 0 ? h : 1), 1.0, 200.0);
         glMatrixMode(GL_MODELVIEW);
     }
+    // A scaled frame is the game's window: it takes this size, and puts the viewport where
+    // the frame lies.
+    plat_frame_size(w, h);
     plat_warp_cursor(w / 2, h / 2);
 }

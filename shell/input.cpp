@@ -6,12 +6,14 @@
 #include "flow/gamestate.h"
 #include "base/console.h"
 #include "base/quit.h"
+#include "shell/messages.h"
 #include "shell/shell.h"
 #include "platform/platform.h"
 #include "sound/mci.h"
 #include "world/buttai.h"
 
 void keyboard(unsigned char key, int, int) {
+    window_messages_key();
     switch (key) {
     case 27:
     case 'q':

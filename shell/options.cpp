@@ -9,6 +9,7 @@
 
 #include "base/console.h"
 #include "flow/stage.h"
+#include "shell/settings.h"
 
 #ifndef TARMIK_VERSION
 #error "the build defines TARMIK_VERSION, the game's version"
@@ -50,10 +51,16 @@ const option_def option_table[] = {
      [](const char *v) { options.timedemo = from_start_folder(v); }},
     {"ranking", nullptr, "with --playdemo: enter the demo's result into the ranking",
      [](const char *) { options.ranking = true; }},
-    {"lang", "ja|en",
-     "the language of the game's texts (default: as LANGUAGE, LC_ALL, "
-     "LC_MESSAGES or LANG ask)",
+    {"lang", "ja|en", "the language of the game's texts (the language setting)",
      [](const char *v) { options.lang = v; }},
+    {"scale", "N|auto", "show the 500 x 500 frame N times over (the scale setting)",
+     [](const char *v) { options.scale = v; }},
+    {"fullscreen", nullptr, "start in fullscreen (the fullscreen setting)",
+     [](const char *) { options.fullscreen = true; }},
+    {"config", "FILE", "read the settings from FILE instead of the usual file",
+     [](const char *v) { options.config = from_start_folder(v); }},
+    {"settings", nullptr, "show the settings in effect, where each comes from, and exit",
+     [](const char *) { options.show_settings = true; }},
 };
 
 // GLUT's options that take the next argument as their value.
@@ -77,9 +84,22 @@ void show_help() {
         left.resize(left.size() < 18 ? 18 : left.size() + 1, ' ');
         text += left + o.help + "\n";
     }
-    text += "\nOther arguments (such as -display or -geometry) go to GLUT.\n"
-            "The game reads stagefile.txt, shnm16.f1b, bgm.mid, shot.wav, kara.wav, ata.wav\n"
-            "and ranking.dat from its folder, and writes ranking.dat there.\n";
+    text +=
+        "\nOther arguments (such as -display or -geometry) go to GLUT.\n\n"
+        "Keys and mouse:\n"
+        "  mouse motion      slide the view (0.1 units of ground per pixel)\n"
+        "  left button       fire a shot through the cross (one unit of energy)\n"
+        "  right button      redraw the window\n"
+        "  s                 start a game on the title screen\n"
+        "  y / n             after the game is over: a new game / back to the title\n"
+        "  r                 list the best ten of the ranking\n"
+        "  q or Esc          quit at once\n"
+        "  F11 or Alt+Enter  fullscreen on or off\n\n"
+        "Settings, \"key = value\" lines in " +
+        (settings_path().empty() ? std::string("~/.config/tarmik/tarmik.conf") : settings_path()) +
+        "\n(or the file --config names; options win over them):\n" + settings_help() +
+        "\nThe game reads stagefile.txt, shnm16.f1b, bgm.mid, shot.wav, kara.wav, ata.wav\n"
+        "and ranking.dat from its folder, and writes ranking.dat there.\n";
     console_write(text);
 }
 

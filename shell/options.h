@@ -11,7 +11,13 @@ struct game_options {
     // Demos (shell/demo.h); file names made absolute before --data changes the folder.
     std::string record, playdemo, timedemo;
     bool ranking = false; // a playback enters its result into ranking.dat
-    std::string lang;     // --lang: "ja" or a catalog's code; empty: the environment's
+    // Settings (shell/settings.h): the file to read instead of the usual one, and the keys
+    // the command line sets.
+    std::string config;
+    std::string scale;
+    bool fullscreen = false;
+    bool show_settings = false; // print the effective settings and exit
+    std::string lang;           // --lang: "ja" or a catalog's code; empty: the environment's
 };
 
 extern game_options options;

@@ -242,7 +242,8 @@ int run_motion(script_runner &r, const script_host &, const script_line &l, std:
 // The real window follows for the eye, as far as the screen holds it; the game gets the
 // recorded size whatever comes.
 void follow_with_window(int w, int h) {
-    if (!plat_window_open() || w <= 0 || h <= 0) return;
+    // A scaled frame follows the game's size by itself, in the window the player made.
+    if (!plat_window_open() || plat_frame_scaled() || w <= 0 || h <= 0) return;
     int sw, sh, cw, ch;
     plat_screen_size(sw, sh);
     if (sw > 0 && sh > 0) {
@@ -296,7 +297,7 @@ int run_move(script_runner &r, const script_host &, const script_line &l, std::s
 int run_resize(script_runner &r, const script_host &host, const script_line &l, std::string &) {
     const int w = static_cast<int>(l.numbers[0]), h = static_cast<int>(l.numbers[1]);
     follow_with_window(w, h);
-    if (plat_window_open() && host.await_resize) host.await_resize(w, h);
+    if (plat_window_open() && !plat_frame_scaled() && host.await_resize) host.await_resize(w, h);
     // The window system follows a reshape with a frame.
     feed_reshape(w, h);
     r.frame();
@@ -452,6 +453,7 @@ int script_runner::run(const script_line &line, std::string &error) {
 void script_runner::frame() {
     feed_frame();
     ++frames_;
+    if (host_.after_frame) host_.after_frame();
 }
 
 void script_runner::tick(bool with_frame) {

@@ -37,6 +37,8 @@ struct script_host {
     bool (*png)(const std::string &path, std::string &error) = nullptr;
     // Runs the window system until a resize of the real window has come (the driver).
     void (*await_resize)(int w, int h) = nullptr;
+    // After every frame the commands draw (the driver's frame hashes).
+    void (*after_frame)() = nullptr;
     std::FILE *report = stderr; // where state and objects go
 };
 

@@ -12,7 +12,9 @@
 #include "flow/gamestate.h"
 #include "flow/stage.h"
 #include "shell/demo.h"
+#include "shell/messages.h"
 #include "shell/options.h"
+#include "shell/settings.h"
 #include "shell/shell.h"
 #include "sound/music.h"
 
@@ -22,6 +24,7 @@ namespace {
 // (UTF-8), and the class the desktop matches it to its menu entry and icon by.
 plat_window open_real_window(int &argc, char **argv, const plat_callbacks &cb) {
     const plat_window_spec spec{1, 1, 500, 500, u8"ＴＡＲＭＩＫ", "tarmik", "Tarmik"};
+    plat_set_frame(frame_spec(settings));
     return plat_open_window(argc, argv, spec, cb);
 }
 void arm_real_timer() {
@@ -56,13 +59,18 @@ void opening() {
     }
 }
 
+// --lang (which the settings take in too, but a driver reads no settings), the settings'
+// language, else the environment's.
 language chosen_language() {
     language l = language_from_environment();
+    if (!settings.language.empty()) find_language(settings.language, l);
     if (!options.lang.empty()) find_language(options.lang, l);
     return l;
 }
 
 void start_notice() {
+    // From here on the window is where the game is: its lines show there too, when asked.
+    if (settings.messages) window_messages_start();
     console_say("!!!注意!!!");
     console_say("ゲームが開始するとマウスポインタが見えなくなります．");
     console_say("ゲームを途中で終了するときはEscまたはQキーを押してください．");
@@ -99,15 +107,27 @@ int tarmik_main(int argc, char **argv) {
     // A console that has gone (a closed pipe) only loses its lines; the game goes on.
     std::signal(SIGPIPE, SIG_IGN);
     take_options(argc, argv);
-    set_game_language(chosen_language());
-    // Without a display there is nothing to play on: said before anything else is asked.
+    const bool real_window = hooks.open_window == open_real_window;
+    // The player's settings; a driver keeps to the ones it was given.
     std::string why;
-    if (hooks.open_window == open_real_window && !plat_window_possible(argc, argv, why)) {
+    if (real_window && !load_settings(why)) {
+        std::fprintf(stderr, "tarmik: %s\n", why.c_str());
+        return 2;
+    }
+    set_game_language(chosen_language());
+    if (options.show_settings) {
+        std::fputs(settings_report().c_str(), stdout);
+        return 0;
+    }
+    // Without a display there is nothing to play on: said before anything else is asked.
+    if (real_window && !plat_window_possible(argc, argv, why)) {
         std::fprintf(stderr, "tarmik: %s\n", why.c_str());
         return 1;
     }
     const int refused = demo_start();
     if (refused >= 0) return refused;
+    if (settings.music_volume != 100 || settings.effects_volume != 100)
+        plat_set_volumes(settings.music_volume, settings.effects_volume);
     console_say("NOW LOADING…");
     music_set[0].Init(2, "bgm.mid");
     music_set[0].Play();

@@ -3,6 +3,7 @@
 #include "flow/stage.h"
 #include "base/console.h"
 #include "platform/platform.h"
+#include "shell/messages.h"
 #include "shell/shell.h"
 #include "world/buttai.h"
 
@@ -50,6 +51,7 @@ void timer_body() {
         t->prevpos = t->pos;
         ++it;
     }
+    window_messages_tick();
     plat_post_redisplay();
 }
 

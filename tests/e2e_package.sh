@@ -4,7 +4,7 @@
 # second game keeps it; --data plays in another folder. Options, window class, desktop entry
 # and metainfo are checked on the way.
 . "$(dirname "$0")/e2elib.sh"
-unset XDG_DATA_HOME
+unset XDG_DATA_HOME XDG_CONFIG_HOME
 
 (cd "$BUILD_DIR" && cpack -G DEB -B "$WORK/pkg" > "$WORK/cpack.log" 2>&1) ||
   { cat "$WORK/cpack.log" >&2; fail "cpack"; }
@@ -20,10 +20,29 @@ maintainer=$(dpkg-deb -f "$deb" Maintainer)
 [[ $maintainer == "TARMIK developers <"*">" ]] || fail "Maintainer: $maintainer"
 zgrep -qF -- " -- $maintainer  " "$root/usr/share/doc/tarmik/changelog.gz" || fail "changelog: $(zcat "$root/usr/share/doc/tarmik/changelog.gz")"
 desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop entry"
+# The desktop's menu starts the game without a terminal.
+entry=$(ls "$root"/usr/share/applications/*.desktop)
+grep -qx 'Terminal=false' "$entry" || fail "the desktop entry wants a terminal"
+exec_line=$(sed -n 's/^Exec=//p' "$entry")
+[ "${exec_line%% *}" = tarmik ] || fail "the desktop entry runs $exec_line"
+exec_args=${exec_line#tarmik}
 appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/*.metainfo.xml > "$WORK/as.log" ||
   { cat "$WORK/as.log" >&2; fail "metainfo"; }
 [ -f "$root/usr/share/man/man6/tarmik.6.gz" ] || fail "no man page"
 [ -f "$root/usr/share/man/ja/man6/tarmik.6.gz" ] || fail "no Japanese man page"
+[ -f "$root/usr/share/man/man6/tarmik-stage.6.gz" ] || fail "no man page for tarmik-stage"
+for section in 'SH SETTINGS' 'SH TIME AND SCORING' 'SH SEE ALSO' 'F11'; do
+  zgrep -q "$section" "$root/usr/share/man/man6/tarmik.6.gz" || fail "the man page has no $section"
+done
+zgrep -A1 'SH SEE ALSO' "$root/usr/share/man/man6/tarmik.6.gz" | grep -q 'tarmik\\-stage' || fail "SEE ALSO names no tarmik-stage"
+# The players' documents, with the pictures they show.
+doc=$root/usr/share/doc/tarmik
+for f in playing.md stages.md behaviour.md screen-play.png stage-01.svg pattern-9.svg example.txt; do
+  [ -f "$doc/$f" ] || fail "the package has no $f"
+done
+# The stage authors' tool reads the shipped stages.
+[ "$("$root/usr/games/tarmik-stage" check "$root/usr/share/games/tarmik/stagefile.txt" | grep -c '^stage ')" = 14 ] ||
+  fail "tarmik-stage does not check the shipped stages"
 
 launcher=$root/usr/games/tarmik
 export HOME=$WORK/home
@@ -36,6 +55,15 @@ version=$("$launcher" --version)
 [ "$version" = "tarmik $(dpkg-deb -f "$deb" Version)" ] || fail "--version: $version"
 help=$("$launcher" --help)
 [[ $help == *--play* && $help == *"$HOME/.local/share/tarmik"* ]] || fail "--help: $help"
+# The keys and the settings, in the help too.
+for word in "F11 or Alt+Enter" "q or Esc" "sensitivity = " "scale = " "$HOME/.config/tarmik/tarmik.conf"; do
+  [[ $help == *"$word"* ]] || fail "--help says nothing of $word"
+done
+# --settings through the launcher, a --config counted from where the command is typed.
+printf 'scale = 2\n' > "$WORK/elsewhere/my.conf"
+settings=$("$launcher" --config my.conf --settings)
+[[ $settings == *"scale = 2 "*"# $WORK/elsewhere/my.conf:1"* ]] || fail "--settings: $settings"
+rm "$WORK/elsewhere/my.conf"
 set +e
 "$launcher" --no-such-option > "$WORK/o" 2> "$WORK/e" < /dev/null; st=$?
 set -e
@@ -135,7 +163,8 @@ play_game() {
   [ "$(wc -l < "$ranking")" = $((before + 1)) ] || fail "$ranking: $(cat "$ranking")"
 }
 
-play_game "$player/ranking.dat" --play
+# shellcheck disable=SC2086 # the desktop entry's arguments, split as its launcher splits them
+play_game "$player/ranking.dat" $exec_args
 console_has 'ヒット' || fail "no hit on the console"
 console_has 'ゲームを途中で終了するときは' || fail "--play skips the notice"
 console_has '１：ゲームを開始する' && fail "--play shows the menu"

@@ -86,7 +86,33 @@ ata_len=$(wc -l < "$WORK/ata.txt")
 matches "$WORK/shot.txt" "$WORK/shots.txt" "$s" 0 "$heard" || fail "shot.wav not as written"
 matches "$WORK/ata.txt" "$WORK/shots.txt" "$t" 0 "$ata_len" || fail "the hit is mixed with the rest of the shot"
 
-# 3. No audio device: the game starts, shoots and hits as before, silent; standard error says so
+# 3. The volume settings: the music at half, the effects silenced.
+printf 'music-volume = 50\n' > "$WORK/half.conf"
+export SDL_DISKAUDIOFILE=$WORK/half.raw
+cp "$GAME_DIR/bgm.mid" "$WORK/game/"
+start_game $'1\n' --config "$WORK/half.conf"
+sleep 2
+quit_game
+left "$WORK/half.raw" > "$WORK/half.txt"
+half=$(rms "$WORK/half.txt" 4410 44100)
+awk -v h="$half" -v f="$loud" 'BEGIN { exit !(h > 0.3 * f && h < 0.7 * f) }' ||
+  fail "music-volume = 50 played at rms $half against $loud"
+printf 'effects-volume = 0\n' > "$WORK/mute.conf"
+rm "$WORK/game/bgm.mid"
+export SDL_DISKAUDIOFILE=$WORK/mute.raw
+start_game $'1\n' --config "$WORK/mute.conf"
+sleep 1
+focus
+xdotool key s
+sleep 0.5
+xdotool click 1
+wait_console "ヒット" 5 || fail "no hit with the effects silenced"
+sleep 1
+quit_game
+left "$WORK/mute.raw" > "$WORK/mute.txt"
+[ "$(rms "$WORK/mute.txt" 0 10000000)" = 0 ] || fail "effects-volume = 0 still plays the effects"
+
+# 4. No audio device: the game starts, shoots and hits as before, silent; standard error says so
 # once and the console's bytes are untouched.
 cp "$GAME_DIR/bgm.mid" "$WORK/game/"
 export SDL_AUDIODRIVER=tarmik-none
@@ -105,4 +131,4 @@ quit_game
   fail "no single notice without audio: $(cat "$WORK/err.txt")"
 grep -q 'sound' "$WORK/out.txt" && fail "the notice reached the console"
 [ -e "$WORK/none.raw" ] && fail "audio written without a device"
-echo "sound test passed (shot heard for $heard frames before the hit)"
+echo "sound test passed (shot heard for $heard frames before the hit; music at half: rms $half of $loud)"

@@ -24,17 +24,19 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # start_game INPUT [OPTION...]: runs the game in the copy with INPUT on standard input.
 start_game() {
   rm -f "$WORK/status" "$WORK/pid"
+  # (The status is kept whatever it is: under set -e a failing wait would end the subshell.)
   (cd "$WORK/game" && printf '%s' "$1" | ./tarmik "${@:2}" > "$WORK/out.txt" 2> "$WORK/err.txt" &
-   echo $! > "$WORK/pid"; wait $!; echo $? > "$WORK/status") &
+   echo $! > "$WORK/pid"; st=0; wait $! || st=$?; echo $st > "$WORK/status") &
   GAME_PID=$!
   WIN=
   # A loaded machine (CI, a build alongside) may take a while to bring the window up.
   for _ in $(seq 1 300); do
     WIN=$(xdotool search --name 'ＴＡＲＭＩＫ' 2>/dev/null | head -n 1 || true)
     [ -n "$WIN" ] && break
+    [ -f "$WORK/status" ] && fail "the game ($*) ended at once with $(cat "$WORK/status"): $(cat "$WORK/err.txt")"
     sleep 0.1
   done
-  [ -n "$WIN" ] || fail "no game window (status $(cat "$WORK/status" 2> /dev/null), $(head -c 300 "$WORK/err.txt"))"
+  [ -n "$WIN" ] || fail "no game window ($*; status $(cat "$WORK/status" 2> /dev/null), $(head -c 300 "$WORK/err.txt"))"
 }
 
 # wait_status: waits for the game to end and prints its status.

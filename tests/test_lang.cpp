@@ -410,6 +410,25 @@ TEST(Language, JapaneseStartIsTheOriginalsBytesInEveryJapaneseLocale) {
     EXPECT_EQ(out, start.substr(0, start.find(sj(u8"!!!"))));
     EXPECT_EQ(run_command(game + "'" TARMIK_GAME_DIR "/tarmik' --lang fr 2>&1", "2\n", &out), 2);
     EXPECT_EQ(out, "tarmik: --lang fr: no such language (there are ja, en) (try tarmik --help)\n");
+    // The settings' language wins over the environment, --lang over the settings; --settings
+    // tells which.
+    run_command("mkdir -p '" + dir + "/conf/tarmik'", "", nullptr);
+    write_file(dir + "/conf/tarmik/tarmik.conf", "language = en\n");
+    const std::string with_file =
+        game + "XDG_CONFIG_HOME='" + dir + "/conf' LC_ALL=C '" + TARMIK_GAME_DIR "/tarmik' ";
+    EXPECT_EQ(run_command(with_file + "2> /dev/null", "2\n", &out), 255);
+    EXPECT_NE(out.find("\n1: Start the game  2: Quit\n"), std::string::npos) << out;
+    EXPECT_EQ(run_command(with_file + "--settings", "", &out), 0);
+    EXPECT_NE(out.find("\nlanguage = en               # " + dir + "/conf/tarmik/tarmik.conf:1\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(run_command(with_file + "--lang ja 2> /dev/null", "2\n", &out), 255);
+    EXPECT_EQ(out, start.substr(0, start.find(sj(u8"!!!"))));
+    EXPECT_EQ(
+        run_command(game + "LANG=en_GB.UTF-8 '" TARMIK_GAME_DIR "/tarmik' --settings", "", &out),
+        0);
+    EXPECT_NE(out.find("\nlanguage = en               # the environment\n"), std::string::npos)
+        << out;
 }
 
 // ---------------------------------------------------------------- terminals

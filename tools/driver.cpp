@@ -13,12 +13,14 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
 #include "base/console.h"
 #include "base/json.h"
 #include "base/quit.h"
+#include "base/sha256.h"
 #include "flow/gamestate.h"
 #include "flow/stage.h"
 #include "ranking/score.h"
@@ -26,14 +28,16 @@
 #include "shell/demo.h"
 #include "shell/options.h"
 #include "shell/script.h"
+#include "shell/settings.h"
 #include "shell/shell.h"
 
 namespace {
 
 const driver_window *window = nullptr;
 bool headless = false;
-std::string script_path, follow_path, cut_prefix, stage_file;
+std::string script_path, follow_path, cut_prefix, stage_file, hash_path;
 demo_header header;
+std::FILE *hashes = nullptr;
 // --verify: replay one game's demo and say, as JSON on standard output, what it scores.
 bool verify = false;
 long max_ticks = 200000;
@@ -214,12 +218,24 @@ void follow(script_runner &runner) {
     }
 }
 
+// --hash-frames: what the window shows after each frame, title line included, as the SHA-256 of
+// its RGB rows; one line a frame.
+void hash_frame() {
+    std::vector<uint8_t> rgb;
+    int w = 0, h = 0;
+    if (!plat_read_window(rgb, w, h)) die("cannot read the window");
+    sha256 s;
+    s.update(rgb.data(), rgb.size());
+    std::fprintf(hashes, "%dx%d %s\n", w, h, s.hex().c_str());
+}
+
 void run_script() {
     script_host host;
     host.driver = true;
     if (!headless) {
         host.png = window->png;
         host.await_resize = await_resize;
+        if (hashes) host.after_frame = hash_frame;
         // Wait for the window to come up, as the game would.
         pump(std::chrono::milliseconds(5000), window_up);
         if (!window_up()) die("the window did not come up");
@@ -257,6 +273,7 @@ plat_window open_driven_window(int &argc, char **argv, const plat_callbacks &liv
     cb.passive_motion = feed_motion;
     if (headless) return plat_driven_window(cb);
     const plat_window_spec spec{1, 1, 500, 500, u8"ＴＡＲＭＩＫ", "tarmik", "Tarmik"};
+    plat_set_frame(frame_spec(settings));
     return plat_open_window(argc, argv, spec, cb);
 }
 
@@ -265,7 +282,8 @@ void no_timer() {}
 void usage() {
     std::fprintf(
         stderr,
-        "usage: tarmik-sim [--headless] [--cut PREFIX] SCRIPT\n"
+        "usage: tarmik-sim [--headless] [--cut PREFIX] [--hash-frames FILE] [--set KEY=VALUE]... "
+        "SCRIPT\n"
         "       tarmik-sim [--headless] --follow STATE DEMO\n"
         "       tarmik-replay --verify --stagefile FILE [--max-ticks N] DEMO\n"
         "Runs the game in the working folder (its game folder) as SCRIPT says; the menu "
@@ -276,6 +294,9 @@ void usage() {
         "(one game's demo each).\n--verify: replays one game's demo without a display "
         "on the stage file FILE and\nprints what it scores as one line of JSON (status 0), "
         "or why not (status 1).\n"
+        "--hash-frames: writes the SHA-256 of what the window shows after every frame "
+        "into FILE, a line each.\n"
+        "--set: a setting as tarmik.conf has it (the player's file is not read).\n"
         "Commands, one a line (# starts a comment):\n%s",
         script_usage(true).c_str());
 }
@@ -304,6 +325,16 @@ int driver_main(int argc, char **argv, const driver_window *win) {
                 usage();
                 return 2;
             }
+        } else if (std::strcmp(argv[i], "--hash-frames") == 0 && i + 1 < argc) {
+            hash_path = argv[++i];
+        } else if (std::strcmp(argv[i], "--set") == 0 && i + 1 < argc) {
+            const std::string kv = argv[++i];
+            const size_t eq = kv.find('=');
+            std::vector<setting_source> from;
+            std::string error;
+            if (eq == std::string::npos ||
+                !set_setting(kv.substr(0, eq), kv.substr(eq + 1), "--set", settings, from, error))
+                die("--set " + kv + ": " + (error.empty() ? "KEY=VALUE" : error));
         } else if (std::strcmp(argv[i], "--help") == 0) {
             usage();
             return 0;
@@ -357,6 +388,13 @@ int driver_main(int argc, char **argv, const driver_window *win) {
     std::string why;
     if (!headless && !plat_window_possible(argc, argv, why))
         die(why + " (--headless runs without)");
+    if (!hash_path.empty()) {
+        if (headless) die("--hash-frames needs a window");
+        hashes = std::fopen(hash_path.c_str(), "w");
+        if (!hashes) die("cannot write " + hash_path);
+        // Whatever way the run ends, the hashes made so far are written out.
+        std::atexit([] { std::fclose(hashes); });
+    }
     demo_set_playing(true);
     demo_feed_menu(header);
     if (!cut_prefix.empty()) {

@@ -54,6 +54,13 @@ void plat_post_redisplay() {}
 void plat_swap_buffers() {}
 void plat_reshape_window(int, int) {}
 
+void plat_set_frame(const plat_frame_spec &) {}
+void plat_frame_size(int, int) {}
+bool plat_frame_scaled() {
+    return false;
+}
+void plat_set_volumes(int, int) {}
+
 void plat_window_size(int &w, int &h) {
     w = h = 0;
 }

@@ -164,12 +164,25 @@ plat_window plat_driven_window(const plat_callbacks &cb) {
 
 // The canvas is the whole window, and it lives as long as the page; a page has no window
 // class, its own title names it.
-plat_window glut_window_opened(const plat_window_spec &spec, void (*passive)(int, int)) {
-    merge.set_handler(passive);
+plat_window glut_window_opened(const plat_window_spec &spec, const plat_callbacks &cb) {
+    merge.set_handler(cb.passive_motion);
     glutPassiveMotionFunc(passive_motion);
     js_set_title(spec.title);
     return 1;
 }
+
+// The canvas is the page's: it keeps the size the game asks for, and the frame is the canvas.
+void glut_window_size(int &, int &) {}
+void glut_swap() {
+    glutSwapBuffers();
+}
+void plat_set_frame(const plat_frame_spec &) {}
+void plat_frame_size(int, int) {}
+bool plat_frame_scaled() {
+    return false;
+}
+// The page's sound keeps its own level.
+void plat_set_volumes(int, int) {}
 
 bool plat_window_possible(int, char **, std::string &) {
     return true;
