@@ -487,4 +487,31 @@ TEST(Language, TerminalsThatCannotShowJapaneseReadEnglishAndPipesKeepTheBytes) {
     EXPECT_NE(piped.out.find(sj(u8"ヒット\nステージクリア\n")), std::string::npos);
 }
 
+// The window's notices (the messages setting) speak the game's language: a Japanese game on a
+// terminal that gets English still shows Japanese in its window, the frame the same as when
+// the console is a pipe.
+TEST(Language, WindowNoticesSpeakTheGamesLanguageWhateverTheTerminal) {
+    const std::string dir = scratch_dir("lang-notices");
+    write_file(dir + "/stagefile.txt", two_stages);
+    write_file(dir + "/shnm16.f1b", read_file(TARMIK_GAME_DIR "/shnm16.f1b"));
+    write_file(dir + "/tty.txt",
+               "menu 1\nkey s\nframe\nmove 0 0\nclick left\ntick 3\npng tty.png\n");
+    write_file(dir + "/pipe.txt",
+               "menu 1\nkey s\nframe\nmove 0 0\nclick left\ntick 3\npng pipe.png\n");
+    const std::string env = "cd '" + dir + "' && env -u LANG -u LANGUAGE -u LC_ALL -u LC_CTYPE " +
+                            "TERM=xterm LC_ALL=C ";
+    const std::string sim = "'" + sim_tool + "' --set messages=on ";
+    std::string out;
+    run_command(env + "script -qec \"" + sim + "tty.txt\" /dev/null", "", &out);
+    EXPECT_NE(out.find("!!! Note !!!"), std::string::npos) << out;
+    EXPECT_EQ(run_command(env + sim + "pipe.txt > /dev/null", "", nullptr), 0);
+    const std::string tty = read_file(dir + "/tty.png"), pipe = read_file(dir + "/pipe.png");
+    EXPECT_FALSE(pipe.empty());
+    EXPECT_TRUE(tty == pipe) << "the frames differ: " << dir;
+    // And the notices are there to compare: without them the frame is another.
+    run_command("cd '" + dir + "' && sed 's/pipe.png/bare.png/' pipe.txt > bare.txt", "", nullptr);
+    EXPECT_EQ(run_command(env + "'" + sim_tool + "' bare.txt > /dev/null", "", nullptr), 0);
+    EXPECT_FALSE(read_file(dir + "/bare.png") == pipe);
+}
+
 } // namespace
