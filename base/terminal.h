@@ -6,3 +6,6 @@
 // output is never a terminal (the page) can leave the conversion tables out: it links its own
 // definition instead of base/terminal.cpp.
 std::string terminal_text(const std::string &sjis);
+// Text of the player's own (UTF-8, as a settings file holds it) in the console's Shift-JIS;
+// a character Shift-JIS lacks becomes "?".
+std::string utf8_to_console(const std::string &utf8);
