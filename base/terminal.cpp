@@ -139,3 +139,28 @@ std::string terminal_text(const std::string &sjis) {
     const std::string &cs = terminal_codeset();
     return cs.empty() ? harmless(sjis) : convert(harmless(sjis), cs.c_str());
 }
+
+std::string utf8_to_console(const std::string &utf8) {
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return "?";
+    std::string out;
+    char buf[256];
+    char *in = const_cast<char *>(utf8.data());
+    size_t inleft = utf8.size();
+    while (inleft > 0) {
+        char *o = buf;
+        size_t oleft = sizeof buf;
+        const size_t r = iconv(cd, &in, &inleft, &o, &oleft);
+        out.append(buf, o - buf);
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            // Not in Shift-JIS, or not UTF-8: the rest of that character goes too.
+            out += '?';
+            do {
+                ++in;
+                --inleft;
+            } while (inleft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
+        }
+    }
+    iconv_close(cd);
+    return out;
+}

@@ -10,3 +10,6 @@ std::string terminal_text(const std::string &sjis);
 // holds none (ASCII, as the C locale says, or a Latin one), or it is the kernel's console,
 // which has no glyphs for it. Pipes and files take any bytes. Asked once.
 bool terminal_shows_japanese();
+// Text of the player's own (UTF-8, as a settings file holds it) in the console's Shift-JIS;
+// a character Shift-JIS lacks becomes "?".
+std::string utf8_to_console(const std::string &utf8);

@@ -382,10 +382,11 @@ class block_picture {
         const int k = static_cast<int>(l.factor);
         if (k < 1 || k != l.factor || !software_renderer() || !usable(d) || !make(d, l.w, l.h))
             return false;
-        // The server has done with the last picture before it is written again.
-        XSync(d, False);
         frame_.resize(static_cast<size_t>(frame_w) * frame_h);
         frame_gl_read(frame_.data());
+        // The server has done with the last picture before it is written again: asked only
+        // now, it has had the whole of this frame's drawing to do so.
+        XSync(d, False);
         const size_t row = static_cast<size_t>(img_->bytes_per_line);
         for (int r = 0; r < frame_h; ++r) {
             const uint32_t *src = &frame_[static_cast<size_t>(frame_h - 1 - r) * frame_w];
@@ -839,8 +840,9 @@ plat_rect plat_window_rect(plat_window w) {
     plat_rect r{0, 0, 0, 0};
     Display *d = display();
     if (recording) {
-        int cw, ch;
-        plat_window_size(cw, ch);
+        // The size the last reshape gave: asking the server would cost a round trip a motion.
+        int cw = win_w, ch = win_h;
+        if (cw <= 0 || ch <= 0) plat_window_size(cw, ch);
         return driven.window_rect(cw, ch);
     }
     if (!d || !w) return r;

@@ -83,12 +83,15 @@ class ground_cull {
         double p[16];
         for (int k = 0; k < 16; ++k)
             p[k] = pr[k];
-        for (int t = 0; t < 4; ++t)
-            for (int v = 0; v < 3; ++v) {
-                const GLdouble *e = scopeVertices[t * 3 + v];
-                mask_[t][v] = to_window(p, vp, e[0], e[1], e[2]);
-                if (!mask_[t][v].ok) masked_ = false;
+        for (int t = 0; t < 4; ++t) {
+            point v[3];
+            for (int k = 0; k < 3; ++k) {
+                const GLdouble *e = scopeVertices[t * 3 + k];
+                v[k] = to_window(p, vp, e[0], e[1], e[2]);
+                if (!v[k].ok) masked_ = false;
             }
+            mask_[t] = make_triangle(v);
+        }
     }
 
     // The square whose corner is (5i, 5j), i and j from -30 to 29.
@@ -98,10 +101,11 @@ class ground_cull {
         double x0 = q[0].x, x1 = q[0].x, y0 = q[0].y, y1 = q[0].y;
         for (const point &c : q) {
             if (!c.ok) return true; // at or behind the eye: left to GL's clipping
-            x0 = std::fmin(x0, c.x);
-            x1 = std::fmax(x1, c.x);
-            y0 = std::fmin(y0, c.y);
-            y1 = std::fmax(y1, c.y);
+            // Finite here (ok), so plain comparisons do: libm's fmin costs a call a corner.
+            x0 = c.x < x0 ? c.x : x0;
+            x1 = c.x > x1 ? c.x : x1;
+            y0 = c.y < y0 ? c.y : y0;
+            y1 = c.y > y1 ? c.y : y1;
         }
         if (x1 < lo_x_ || x0 > hi_x_ || y1 < lo_y_ || y0 > hi_y_) return false;
         if (!masked_) return true;
@@ -137,16 +141,34 @@ class ground_cull {
         return p;
     }
 
-    // At least a margin inside the triangle, whichever way round it turns.
-    static bool within(const point (&t)[3], const point &p) {
+    // A mask triangle in the window, with what within() needs of it worked out once a frame.
+    struct triangle {
+        point v[3];
+        double turn = 0;     // 1 or -1, whichever way round it turns; 0: no area
+        double need[3] = {}; // how far inside each edge a point must be: a margin, in pixels
+    };
+
+    static triangle make_triangle(const point (&v)[3]) {
+        triangle t;
+        for (int e = 0; e < 3; ++e)
+            t.v[e] = v[e];
         const double area =
-            (t[1].x - t[0].x) * (t[2].y - t[0].y) - (t[1].y - t[0].y) * (t[2].x - t[0].x);
-        if (area == 0) return false;
+            (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[1].y - v[0].y) * (v[2].x - v[0].x);
+        t.turn = area > 0 ? 1 : area < 0 ? -1 : 0;
         for (int e = 0; e < 3; ++e) {
-            const point &a = t[e], &b = t[(e + 1) % 3];
-            const double len = std::hypot(b.x - a.x, b.y - a.y);
+            const point &a = v[e], &b = v[(e + 1) % 3];
+            t.need[e] = margin * std::hypot(b.x - a.x, b.y - a.y);
+        }
+        return t;
+    }
+
+    // At least a margin inside the triangle.
+    static bool within(const triangle &t, const point &p) {
+        if (t.turn == 0) return false;
+        for (int e = 0; e < 3; ++e) {
+            const point &a = t.v[e], &b = t.v[(e + 1) % 3];
             const double side = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
-            if ((area > 0 ? side : -side) < margin * len) return false;
+            if (t.turn * side < t.need[e]) return false;
         }
         return true;
     }
@@ -196,7 +218,7 @@ class ground_cull {
     bool masked_;
     double lo_x_, lo_y_, hi_x_, hi_y_;
     point corner_[cells + 1][cells + 1];
-    point mask_[4][3];
+    triangle mask_[4];
 };
 
 void run_key_command() {

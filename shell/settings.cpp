@@ -8,6 +8,7 @@
 
 #include "base/files.h"
 #include "base/lang.h"
+#include "base/terminal.h"
 #include "shell/options.h"
 
 game_settings settings;
@@ -49,6 +50,34 @@ bool decimal(const std::string &v, double lo, double hi, double &out) {
     if (!(d >= lo && d <= hi)) return false;
     out = d;
     return true;
+}
+
+// An http or https address, printable ASCII without blanks: nothing a request line could
+// be made to carry.
+bool web_address(const std::string &v) {
+    if (v.size() > 200 || (v.rfind("http://", 0) != 0 && v.rfind("https://", 0) != 0)) return false;
+    for (char c : v)
+        if (c <= 0x20 || c >= 0x7F) return false;
+    return v.size() > (v[4] == 's' ? 8u : 7u);
+}
+
+// 1 to 20 characters (as the shared ranking takes them) of well-formed UTF-8 (as the file holds
+// it), no control characters.
+bool player_name(const std::string &v) {
+    size_t chars = 0;
+    for (size_t i = 0; i < v.size(); ++chars) {
+        const unsigned char c = static_cast<unsigned char>(v[i]);
+        const size_t n = c < 0x80         ? 1
+                         : (c >> 5) == 6  ? 2
+                         : (c >> 4) == 14 ? 3
+                         : (c >> 3) == 30 ? 4
+                                          : 0;
+        if (n == 0 || i + n > v.size() || c < 0x20 || c == 0x7F) return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(v[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return chars >= 1 && chars <= 20;
 }
 
 std::string on_off_word(bool b) {
@@ -122,6 +151,23 @@ const setting_def setting_table[] = {
      [](const game_settings &s) {
          return s.language.empty() ? language_code(language_from_environment()) : s.language;
      }},
+    {"server", "an http:// or https:// address", "none",
+     "the shared ranking each finished game is sent to (with player), where a server replays "
+     "it and answers with its place",
+     [](const std::string &v, game_settings &s) {
+         if (!web_address(v)) return false;
+         s.server = v;
+         return true;
+     },
+     [](const game_settings &s) { return s.server; }},
+    {"player", "a name of 1 to 20 characters", "none",
+     "the name the shared ranking shows for your games",
+     [](const std::string &v, game_settings &s) {
+         if (!player_name(v)) return false;
+         s.player = v;
+         return true;
+     },
+     [](const game_settings &s) { return s.player; }},
 };
 
 const setting_def *find_setting(const std::string &key) {
@@ -270,7 +316,8 @@ std::string settings_report() {
     else
         out += "# file: " + file_used + (file_found ? "" : " (not there)") + "\n";
     for (const setting_def &d : setting_table) {
-        std::string line = std::string(d.key) + " = " + d.get(settings);
+        // The player's name as the console writes every text, in Shift-JIS.
+        std::string line = std::string(d.key) + " = " + utf8_to_console(d.get(settings));
         std::string from = "default";
         for (const setting_source &s : sources)
             if (s.key == d.key) from = s.from;

@@ -18,6 +18,8 @@ struct game_settings {
     int music_volume = 100;   // percent
     int effects_volume = 100; // percent
     std::string language;     // "ja" or a catalog's code; empty: as the environment asks
+    std::string server;       // the shared ranking's address (http:// or https://); empty: none
+    std::string player;       // the name its games go under, UTF-8
 };
 
 extern game_settings settings;

@@ -15,6 +15,7 @@
 #include "shell/messages.h"
 #include "shell/options.h"
 #include "shell/settings.h"
+#include "shell/submit.h"
 #include "shell/shell.h"
 #include "sound/music.h"
 
@@ -115,8 +116,10 @@ int tarmik_main(int argc, char **argv) {
         return 2;
     }
     set_game_language(chosen_language());
+    // Games go to a shared ranking only when the settings name both where and under whom.
+    submit_configure(settings.server, settings.player);
     if (options.show_settings) {
-        std::fputs(settings_report().c_str(), stdout);
+        console_write(settings_report());
         return 0;
     }
     // Without a display there is nothing to play on: said before anything else is asked.

@@ -81,13 +81,29 @@ TEST(Settings, BadLinesAreSaidAndLeftOutTheRestApplies) {
     for (const char *bad :
          {"scale = 0", "scale = 9", "scale = 2.5", "scale = -1", "filter = cubic",
           "sensitivity = 0.05", "sensitivity = 11", "sensitivity = 1e1", "sensitivity = nan",
-          "sensitivity = 1.2.3", "effects-volume = -5", "= 3", "messages ="}) {
+          "sensitivity = 1.2.3", "effects-volume = -5", "= 3", "messages =",
+          // The shared ranking's address and name: nothing a request could be made to carry.
+          "server = ftp://example.org", "server = http://", "server = http://a b",
+          "server = http://\x7f", "player = \x01name", "player = \xff\xfe",
+          "player = 123456789012345678901"}) {
         const std::string one = std::string(bad) + "\n";
         const run b = settings_run("range", &one, "--settings");
         EXPECT_EQ(b.status, 0);
         EXPECT_NE(b.err.find(":1: "), std::string::npos) << bad;
         EXPECT_EQ(b.out.find(conf("range") + ":1"), std::string::npos) << bad;
     }
+}
+
+// The name the player wrote (UTF-8) is shown in the console's Shift-JIS, as every text is.
+TEST(Settings, TheSharedRankingsAddressAndThePlayersName) {
+    const std::string text = u8"server = https://ranking.example.org/club\nplayer = テスター\n";
+    const run r = settings_run("shared", &text, "--settings");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(line_of(r.out, "server"),
+              value_from("https://ranking.example.org/club", conf("shared") + ":1", "server"));
+    EXPECT_EQ(line_of(r.out, "player"),
+              value_from(iconv_sjis(u8"テスター"), conf("shared") + ":2", "player"));
 }
 
 TEST(Settings, TheCommandLineWinsAndPlayTurnsTheMessagesOn) {

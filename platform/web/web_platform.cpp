@@ -137,6 +137,14 @@ struct input_from_panel {
 
 // The page's standard output is the panel, which shows Shift-JIS as it is: no terminal ever
 // needs the bytes converted.
+// The page has no command line to print settings on: only what is ASCII is kept.
+std::string utf8_to_console(const std::string &utf8) {
+    std::string out;
+    for (char c : utf8)
+        if (static_cast<unsigned char>(c) < 0x80) out += c;
+    return out;
+}
+
 std::string terminal_text(const std::string &sjis) {
     return sjis;
 }
