@@ -9,25 +9,59 @@
 #include <cctype>
 #include <cerrno>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// The terminal's codeset, or empty when stdout is not a terminal or already Shift-JIS.
-const std::string &terminal_codeset() {
+// The codeset a locale's name gives ("UTF-8" of "ja_JP.utf8"), upper case; empty for none.
+std::string named_codeset() {
+    const char *vars[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    for (const char *var : vars) {
+        const char *v = std::getenv(var);
+        if (!v || !*v) continue;
+        const std::string name = v;
+        const size_t dot = name.find('.');
+        if (dot == std::string::npos) return "";
+        std::string cs = name.substr(dot + 1, name.find('@', dot) - dot - 1);
+        for (auto &c : cs)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return cs == "UTF8" ? "UTF-8" : cs;
+    }
+    return "";
+}
+
+// The codeset of the terminal's locale, upper case; empty when stdout is not a terminal. A
+// locale this system lacks (ja_JP.UTF-8 not generated) still names its codeset.
+const std::string &locale_codeset() {
     static const std::string cs = [] {
         if (!isatty(STDOUT_FILENO)) return std::string();
         std::string saved = std::setlocale(LC_CTYPE, nullptr);
-        std::setlocale(LC_CTYPE, "");
+        const bool known = std::setlocale(LC_CTYPE, "") != nullptr;
         std::string name = nl_langinfo(CODESET);
         std::setlocale(LC_CTYPE, saved.c_str());
+        if (!known && !named_codeset().empty()) return named_codeset();
         for (auto &c : name)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return name;
+    }();
+    return cs;
+}
+
+bool is_ascii(const std::string &codeset) {
+    return codeset == "ANSI_X3.4-1968" || codeset == "ASCII";
+}
+
+// What the console's bytes are converted to: empty when stdout is not a terminal or already
+// Shift-JIS. The game's own lines reach an ASCII terminal in English (terminal_shows_japanese);
+// what Japanese still comes there (a title typed into the ranking file by hand) goes as UTF-8,
+// which an untranslated "C" locale terminal most likely is in practice.
+const std::string &terminal_codeset() {
+    static const std::string cs = [] {
+        const std::string &name = locale_codeset();
         if (name == "SHIFT_JIS" || name == "SJIS" || name == "CP932" || name == "WINDOWS-31J")
             return std::string();
-        // An untranslated "C" locale terminal is most likely UTF-8 in practice.
-        if (name == "ANSI_X3.4-1968" || name == "ASCII") name = "UTF-8";
-        return name;
+        return is_ascii(name) ? std::string("UTF-8") : name;
     }();
     return cs;
 }
@@ -74,6 +108,28 @@ std::string harmless(const std::string &sjis) {
 }
 
 } // namespace
+
+bool terminal_shows_japanese() {
+    static const bool shows = [] {
+        if (!isatty(STDOUT_FILENO)) return true;
+        const char *term = std::getenv("TERM");
+        if (term && std::strcmp(term, "linux") == 0) return false;
+        const std::string &name = locale_codeset();
+        if (is_ascii(name)) return false;
+        if (terminal_codeset().empty()) return true; // Shift-JIS itself
+        // The codeset holds Japanese when the menu's line converts without a loss.
+        iconv_t cd = iconv_open(name.c_str(), "CP932");
+        if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+        char probe[] = "１：ゲームを開始する２：終了";
+        char out[256];
+        char *in = probe, *o = out;
+        size_t inleft = sizeof probe - 1, oleft = sizeof out;
+        const bool whole = iconv(cd, &in, &inleft, &o, &oleft) != static_cast<size_t>(-1);
+        iconv_close(cd);
+        return whole;
+    }();
+    return shows;
+}
 
 std::string sjis_to_utf8(const std::string &sjis) {
     return convert(sjis, "UTF-8");

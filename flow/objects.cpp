@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <new>
 
@@ -21,10 +22,12 @@ namespace {
 void out_of_memory() {
     std::set_new_handler(nullptr);
     try {
-        console_line("メモリ割り当てエラー");
+        console_say("メモリ割り当てエラー");
     } catch (...) {
-        static const char line[] = "メモリ割り当てエラー\n";
-        ssize_t n = write(STDOUT_FILENO, line, sizeof line - 1);
+        // Nothing left to allocate with: the catalog's bytes as they are.
+        const char *line = tr("メモリ割り当てエラー");
+        ssize_t n = write(STDOUT_FILENO, line, std::strlen(line));
+        n = write(STDOUT_FILENO, "\n", 1);
         (void)n;
     }
     quit(-1);

@@ -106,7 +106,7 @@ std::string &stage_file_name() {
 }
 
 [[noreturn]] void malformed_file() {
-    console_line("ステージファイルが不正です");
+    console_say("ステージファイルが不正です");
     quit(1);
 }
 
@@ -179,7 +179,7 @@ std::vector<buttai *> populate_stage(const std::vector<stage_record> &records) {
         else
             b = new (std::nothrow) mato();
         if (!b) {
-            console_line("メモリ割り当てエラー");
+            console_say("メモリ割り当てエラー");
             quit(-1);
         }
         b->life = r.life;

@@ -56,17 +56,19 @@ foreach(n 16 24 32 48 64 128 256)
           RENAME ${TARMIK_APP_ID}.png)
 endforeach()
 
-# Man pages and changelog compressed as Debian wants them (and man reads them).
+# Man pages (the game's in Japanese too, for `man -L ja`) and changelog compressed as Debian wants them (and man reads them).
 configure_file(${pkg}/tarmik.6.in ${out}/tarmik.6 @ONLY)
 configure_file(${pkg}/tarmik-stage.6.in ${out}/tarmik-stage.6 @ONLY)
+configure_file(${pkg}/tarmik.ja.6.in ${out}/ja/tarmik.6 @ONLY)
 configure_file(${pkg}/changelog.in ${out}/changelog @ONLY)
-foreach(f tarmik.6 tarmik-stage.6 changelog)
+foreach(f tarmik.6 tarmik-stage.6 ja/tarmik.6 changelog)
   add_custom_command(OUTPUT ${out}/${f}.gz COMMAND gzip -9n -c ${out}/${f} > ${out}/${f}.gz
                      DEPENDS ${out}/${f})
 endforeach()
 add_custom_target(tarmik-docs ALL DEPENDS ${out}/tarmik.6.gz ${out}/tarmik-stage.6.gz
-                                          ${out}/changelog.gz)
+                                          ${out}/ja/tarmik.6.gz ${out}/changelog.gz)
 install(FILES ${out}/tarmik.6.gz ${out}/tarmik-stage.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+install(FILES ${out}/ja/tarmik.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man6)
 install(FILES ${out}/changelog.gz ${pkg}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The players' documents, with the pictures and files they show.
 set(docs ${CMAKE_SOURCE_DIR}/docs)

@@ -397,7 +397,11 @@ int32_t Score::inputdata(clData record) {
         bool in_place = fd >= 0 && (st.st_nlink > 1 || st.st_uid != geteuid());
         bool kept = whole || !may_write || keep_old(!in_place);
         if (!whole && kept && may_write)
-            console_line("読めない記録があるため、元のランキングを" + backup + "に残しました");
+            console_say([&](language l) {
+                return format_text(
+                    tr_in(l, "読めない記録があるため、元のランキングを%sに残しました"),
+                    backup.c_str());
+            });
 
         if (may_write && kept) {
             text = table_text(ranklist);
@@ -425,17 +429,29 @@ int32_t Score::inputdata(clData record) {
     }
     if (at.dir >= 0) close(at.dir);
 
-    if (!saved) console_line("ランキングを保存できませんでした");
+    if (!saved) console_say("ランキングを保存できませんでした");
     return place;
 }
 
 Console_Score::Console_Score(const std::string &filename) : Score(filename) {}
 
+std::string listing_line(language l, int place, const clData &r) {
+    // The title goes in as the file holds it (any byte but a separator, a NUL even), shown by
+    // its name in l when it is one of the game's; it comes last in every language.
+    const std::string line = tr_in(l, "%d位　%d点　ステージ%dクリア　命中率%d％　称号%s");
+    const size_t at = line.rfind("%s");
+    std::string after;
+    for (size_t i = at + 2; i < line.size(); ++i) {
+        after += line[i];
+        if (line[i] == '%' && i + 1 < line.size() && line[i + 1] == '%') ++i;
+    }
+    return format_text(line.substr(0, at).c_str(), place, r.score, r.stage, r.hitrate) +
+           (r.title.find('\0') == std::string::npos ? tr_in(l, r.title.c_str()) : r.title) + after;
+}
+
 void Console_Score::outputdata() {
     for (size_t i = 0; i < ranklist.size() && i < 10; ++i) {
         const clData &r = ranklist[i];
-        console_line(std::to_string(i + 1) + "位" + "　" + std::to_string(r.score) + "点" + "　" +
-                     "ステージ" + std::to_string(r.stage) + "クリア　" + "命中率" +
-                     std::to_string(r.hitrate) + "％　" + "称号" + r.title);
+        console_say([&](language l) { return listing_line(l, static_cast<int>(i + 1), r); });
     }
 }

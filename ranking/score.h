@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/lang.h"
+
 // One result.
 struct clData {
     int32_t score;
@@ -37,5 +39,9 @@ class Console_Score : public Score {
     explicit Console_Score(const std::string &filename);
     void outputdata() override;
 };
+
+// One line of the console's listing in language l: the place, score, stages, hit rate and the
+// title (its name in l when it is one of the game's titles; the file keeps the Japanese word).
+std::string listing_line(language l, int place, const clData &r);
 
 extern Console_Score clScore;

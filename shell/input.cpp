@@ -68,7 +68,7 @@ void mouse(int button, int state, int, int) {
     gs.shots += 1;
     gs.energy -= 1;
     if (!t) {
-        console_line("メモリ割り当てエラー");
+        console_say("メモリ割り当てエラー");
         quit(-1);
     }
     t->life = 1.0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/console.h"
+#include "base/lang.h"
 #include "flow/gamestate.h"
 #include "ranking/score.h"
 #include "text/matrix.h"
@@ -73,16 +74,17 @@ void draw_table(int w) {
     panel(left, top, left + 428, top + 8 + rows * line_step);
     const int x = left + 8, columns[5] = {x, x + 48, x + 120, x + 196, x + 256};
     int y = top + 4;
-    const char *heads[5] = {"順位", "得点", "ステージ", "命中率", "称号"};
+    // The heads and the cells in the game's language; the titles by their translated names.
+    const char *heads[5] = {tr("順位"), tr("得点"), tr("ステージ"), tr("命中率"), tr("称号")};
     for (int c = 0; c < 5; ++c)
         outlined(columns[c], y, heads[c], 0.6, 1.0, 0.6);
-    if (table.empty()) outlined(columns[0], y + line_step, "記録なし", 1.0, 1.0, 1.0);
+    if (table.empty()) outlined(columns[0], y + line_step, tr("記録なし"), 1.0, 1.0, 1.0);
     for (size_t i = 0; i < table.size(); ++i) {
         const clData &r = table[i];
         y += line_step;
-        const std::string cells[5] = {std::to_string(i + 1) + "位", std::to_string(r.score) + "点",
-                                      std::to_string(r.stage), std::to_string(r.hitrate) + "％",
-                                      r.title};
+        const std::string cells[5] = {format_text(tr("%d位"), static_cast<int>(i + 1)),
+                                      format_text(tr("%d点"), r.score), std::to_string(r.stage),
+                                      format_text(tr("%d％"), r.hitrate), tr(r.title.c_str())};
         for (int c = 0; c < 5; ++c)
             outlined(columns[c], y, cells[c], 1.0, 1.0, 0.75);
     }

@@ -51,6 +51,8 @@ const option_def option_table[] = {
      [](const char *v) { options.timedemo = from_start_folder(v); }},
     {"ranking", nullptr, "with --playdemo: enter the demo's result into the ranking",
      [](const char *) { options.ranking = true; }},
+    {"lang", "ja|en", "the language of the game's texts (the language setting)",
+     [](const char *v) { options.lang = v; }},
     {"scale", "N|auto", "show the 500 x 500 frame N times over (the scale setting)",
      [](const char *v) { options.scale = v; }},
     {"fullscreen", nullptr, "start in fullscreen (the fullscreen setting)",
@@ -131,6 +133,10 @@ void take_options(int &argc, char **argv) {
         }
         def->set(value);
     }
+    language l;
+    if (!options.lang.empty() && !find_language(options.lang, l))
+        bad_usage(("--lang " + options.lang).c_str(),
+                  (": no such language (there are " + language_codes() + ")").c_str());
     argc = kept;
     argv[argc] = nullptr;
 

@@ -17,6 +17,7 @@ struct game_options {
     std::string scale;
     bool fullscreen = false;
     bool show_settings = false; // print the effective settings and exit
+    std::string lang;           // --lang: "ja" or a catalog's code; empty: the environment's
 };
 
 extern game_options options;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/files.h"
+#include "base/lang.h"
 #include "base/terminal.h"
 #include "shell/options.h"
 
@@ -139,6 +140,17 @@ const setting_def setting_table[] = {
     {"effects-volume", "0 to 100", "100", "the effects' volume in percent",
      [](const std::string &v, game_settings &s) { return whole(v, 0, 100, s.effects_volume); },
      [](const game_settings &s) { return std::to_string(s.effects_volume); }},
+    {"language", "ja or en", "as LANGUAGE, LC_ALL, LC_MESSAGES or LANG ask",
+     "the language of the game's texts: ja, Japanese (the original's texts); en, English",
+     [](const std::string &v, game_settings &s) {
+         language l;
+         if (!find_language(v, l)) return false;
+         s.language = v;
+         return true;
+     },
+     [](const game_settings &s) {
+         return s.language.empty() ? language_code(language_from_environment()) : s.language;
+     }},
     {"server", "an http:// or https:// address", "none",
      "the shared ranking each finished game is sent to (with player), where a server replays "
      "it and answers with its place",
@@ -287,6 +299,9 @@ bool load_settings(std::string &error) {
     if (!options.scale.empty() && !set_setting("scale", options.scale, "--scale", s, from, error))
         return false;
     if (options.fullscreen) set_setting("fullscreen", "on", "--fullscreen", s, from, error);
+    if (!options.lang.empty() && !set_setting("language", options.lang, "--lang", s, from, error))
+        return false;
+    if (s.language.empty()) note_source(from, "language", "the environment");
     std::fputs(warnings.c_str(), stderr);
     std::fflush(stderr);
     settings = s;

@@ -17,6 +17,7 @@ struct game_settings {
     bool messages = false;    // the console's notices and the ranking listing in the window too
     int music_volume = 100;   // percent
     int effects_volume = 100; // percent
+    std::string language;     // "ja" or a catalog's code; empty: as the environment asks
     std::string server;       // the shared ranking's address (http:// or https://); empty: none
     std::string player;       // the name its games go under, UTF-8
 };

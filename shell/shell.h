@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "base/lang.h"
 #include "platform/platform.h"
 
 // The view translation: minus the eye point.
@@ -25,6 +26,8 @@ int tarmik_main(int argc, char **argv);
 void opening();
 // The three lines after "1" at the menu.
 void start_notice();
+// The game's language: --lang, else what the environment asks for.
+language chosen_language();
 // What start-up does after the menu: the first stage, the window, the timer, the game state,
 // the fixed GL state and the view.
 void start_world(int &argc, char **argv);

@@ -42,11 +42,12 @@ shell_hooks hooks = {open_real_window, arm_real_timer, real_main_loop};
 void opening() {
     console_line("********************************************");
     console_line("*                                          *");
-    console_line("*               ＴＡＲＭＩＫ               *");
+    // TRANSLATORS: 44 columns, as the lines around it.
+    console_say("*               ＴＡＲＭＩＫ               *");
     console_line("*                                          *");
     console_line("********************************************");
     for (;;) {
-        console_line("１：ゲームを開始する２：終了");
+        console_say("１：ゲームを開始する２：終了");
         std::string word;
         // End of input can never bring an answer: leave as "2" does.
         if (!(std::cin >> word)) quit(-1);
@@ -59,12 +60,21 @@ void opening() {
     }
 }
 
+// --lang (which the settings take in too, but a driver reads no settings), the settings'
+// language, else the environment's.
+language chosen_language() {
+    language l = language_from_environment();
+    if (!settings.language.empty()) find_language(settings.language, l);
+    if (!options.lang.empty()) find_language(options.lang, l);
+    return l;
+}
+
 void start_notice() {
     // From here on the window is where the game is: its lines show there too, when asked.
     if (settings.messages) window_messages_start();
-    console_line("!!!注意!!!");
-    console_line("ゲームが開始するとマウスポインタが見えなくなります．");
-    console_line("ゲームを途中で終了するときはEscまたはQキーを押してください．");
+    console_say("!!!注意!!!");
+    console_say("ゲームが開始するとマウスポインタが見えなくなります．");
+    console_say("ゲームを途中で終了するときはEscまたはQキーを押してください．");
 }
 
 void init() {
@@ -105,6 +115,7 @@ int tarmik_main(int argc, char **argv) {
         std::fprintf(stderr, "tarmik: %s\n", why.c_str());
         return 2;
     }
+    set_game_language(chosen_language());
     // Games go to a shared ranking only when the settings name both where and under whom.
     submit_configure(settings.server, settings.player);
     if (options.show_settings) {
@@ -120,7 +131,7 @@ int tarmik_main(int argc, char **argv) {
     if (refused >= 0) return refused;
     if (settings.music_volume != 100 || settings.effects_volume != 100)
         plat_set_volumes(settings.music_volume, settings.effects_volume);
-    console_line("NOW LOADING…");
+    console_say("NOW LOADING…");
     music_set[0].Init(2, "bgm.mid");
     music_set[0].Play();
     // Started without a console to answer: the menu is skipped, the notice still tells.

@@ -49,28 +49,34 @@ bool submit_configured() {
 
 void submit_game(const std::string &demo) {
     if (!submit_configured() || demo.empty()) return;
-    const std::string body = "{\"player\":" + json_string(player) + ",\"demo\":" +
-                             json_string(demo) + "}";
+    const std::string body =
+        "{\"player\":" + json_string(player) + ",\"demo\":" + json_string(demo) + "}";
     if (!plat_http_post(server + "/api/games", "application/json", body, ++sent))
-        console_line("共有ランキングに送れません（このゲームには通信がありません）");
+        console_say("共有ランキングに送れません（このゲームには通信がありません）");
 }
 
 void submit_poll() {
     for (const plat_http_answer &a : plat_http_take()) {
         const long place = number_of(a.body, "place"), score = number_of(a.body, "score");
         if ((a.status == 200 || a.status == 201) && place > 0) {
-            console_line("共有ランキング：" + std::to_string(place) + "位　" +
-                         std::to_string(score) + "点");
+            console_say([&](language l) {
+                return format_text(tr_in(l, "共有ランキング：%ld位　%ld点"), place, score);
+            });
         } else if (a.status == 0) {
             // No answer came: what the network said, in its own words.
             std::string why;
             for (char c : a.body)
                 if (c >= 0x20 && c < 0x7F) why += c;
-            console_line("共有ランキングに送れませんでした：" + why);
+            console_say([&](language l) {
+                return format_text(tr_in(l, "共有ランキングに送れませんでした：%s"), why.c_str());
+            });
         } else {
-            const std::string why = reason_of(a.body);
-            console_line("共有ランキングに登録されませんでした：" +
-                         (why.empty() ? "HTTP " + std::to_string(a.status) : why));
+            std::string why = reason_of(a.body);
+            if (why.empty()) why = "HTTP " + std::to_string(a.status);
+            console_say([&](language l) {
+                return format_text(tr_in(l, "共有ランキングに登録されませんでした：%s"),
+                                   why.c_str());
+            });
         }
     }
 }

@@ -11,7 +11,7 @@ void timer_body() {
     gs.timer();
     // After the last stage the world stays empty; that is the ending, not another clear.
     if (!stage_file_ended && stageend()) {
-        console_line("ステージクリア");
+        console_say("ステージクリア");
         const bool on_title = gs.status == -1;
         const int32_t energy = gs.energy, gameover = gs.gameover;
         gs.next();

@@ -29,6 +29,7 @@ exec_args=${exec_line#tarmik}
 appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/*.metainfo.xml > "$WORK/as.log" ||
   { cat "$WORK/as.log" >&2; fail "metainfo"; }
 [ -f "$root/usr/share/man/man6/tarmik.6.gz" ] || fail "no man page"
+[ -f "$root/usr/share/man/ja/man6/tarmik.6.gz" ] || fail "no Japanese man page"
 [ -f "$root/usr/share/man/man6/tarmik-stage.6.gz" ] || fail "no man page for tarmik-stage"
 for section in 'SH SETTINGS' 'SH TIME AND SCORING' 'SH SEE ALSO' 'F11'; do
   zgrep -q "$section" "$root/usr/share/man/man6/tarmik.6.gz" || fail "the man page has no $section"

@@ -3,7 +3,8 @@
 
   web-data.py font FULL.f1b OUT.f1b SOURCE...   the font with only the glyphs the window can
       draw: every single-byte glyph (numbers, letters) and the characters of the narrow string
-      literals of SOURCE (the window's texts); every other slot left empty, so it packs small
+      literals of SOURCE (the window's texts) or, for a message catalog (.po), of its
+      translations; every other slot left empty, so it packs small
   web-data.py worker TEMPLATE OUT FILE...       the service worker, its cache named after the
       contents of FILE... (so any change makes a new cache) and listing their names
 """
@@ -94,6 +95,23 @@ def narrow_literals(text):
     return out
 
 
+def translations(text):
+    """The msgstr texts of a PO file (as the window draws them: escapes other than \\" and
+    \\\\ do not occur there)."""
+    out, current = [], None
+    for line in text.splitlines():
+        line = line.strip()
+        if line.startswith("msgstr "):
+            current = [line[len("msgstr "):]]
+            out.append(current)
+        elif line.startswith('"') and current is not None:
+            current.append(line)
+        else:
+            current = None
+    return ["".join(p[1:-1].replace('\\"', '"').replace("\\\\", "\\") for p in parts)
+            for parts in out]
+
+
 def sjis_slot(b1, b2):
     """The font slot of a two-byte Shift-JIS character, as the game's reader finds it."""
     if b1 >= 0xE0:
@@ -116,7 +134,8 @@ def font(full_path, out_path, sources):
         sys.exit(f"web-data.py: {full_path} is not the game's 16-dot font")
     keep = set(range(0x20, 0x7F))
     for src in sources:
-        for lit in narrow_literals(open(src, encoding="utf-8").read()):
+        text = open(src, encoding="utf-8").read()
+        for lit in translations(text) if src.endswith(".po") else narrow_literals(text):
             data = lit.encode("cp932")
             i = 0
             while i < len(data):

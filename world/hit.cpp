@@ -119,7 +119,7 @@ bool buttai::stumb(buttai *other) {
     if (!swept_hit(prevpos, pos, radius, other->pos, other->radius)) return false;
     play_effect("ata.wav");
     shothitg += 1;
-    console_line("ヒット");
+    console_say("ヒット");
     return true;
 }
 

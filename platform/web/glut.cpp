@@ -108,6 +108,9 @@ void dispatch_input() {
         case web_event_frame:
             redisplay = true;
             break;
+        case web_event_language:
+            web_take_language();
+            break;
         default:
             break;
         }

@@ -8,7 +8,8 @@ enum web_event_type {
     web_event_button,
     web_event_motion,
     web_event_place,
-    web_event_frame
+    web_event_frame,
+    web_event_language
 };
 struct web_event {
     int type;
@@ -40,5 +41,7 @@ void web_hide_pointer(bool hide);
 void web_warp_pointer(int x, int y);
 int web_window_width();
 int web_window_height();
+// The player chose another language on the page: the game's texts follow from the next frame.
+void web_take_language();
 // Something the page cannot do at all.
 void web_fatal(const char *what);

@@ -1,5 +1,6 @@
 // The platform services in the page: the window as a canvas, the pointer as relative motion
 // under Pointer Lock, the title line on an overlay, and the console's input from the panel.
+#include "base/lang.h"
 #include "base/terminal.h"
 #include "platform/driven.h"
 #include "platform/glut_window.h"
@@ -42,6 +43,7 @@ EM_JS(void, js_game_finished, (const char *text, int len), {
 EM_JS(void, js_title_text, (int x, int y, const char *sjis, int len), {
     tarmik.titleText(x, y, HEAPU8.slice(sjis, sjis + len));
 });
+EM_JS(void, js_language, (char *out, int size), { stringToUTF8(tarmik.language, out, size); });
 EM_JS(int, js_take_input, (char *buf, int size), {
     return tarmik.takeInput(HEAPU8.subarray(buf, buf + size));
 });
@@ -77,6 +79,12 @@ void web_clear_overlay() {
 }
 void web_hide_pointer(bool hide) {
     js_hide_pointer(hide ? 1 : 0);
+}
+void web_take_language() {
+    char code[16];
+    js_language(code, sizeof code);
+    language l;
+    if (find_language(code, l)) set_game_language(l);
 }
 void web_fatal(const char *what) {
     js_fatal(what);
@@ -139,6 +147,9 @@ std::string utf8_to_console(const std::string &utf8) {
 
 std::string terminal_text(const std::string &sjis) {
     return sjis;
+}
+bool terminal_shows_japanese() {
+    return true;
 }
 
 void plat_set_recording(bool on) {

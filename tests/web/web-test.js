@@ -433,6 +433,53 @@ async function phoneCheck(browser) {
   }
 }
 
+// A browser that asks for English: the page, the game's console and its window speak it, the
+// table names the title in English while the file keeps the Japanese word; the switch turns
+// the page to Japanese at once, is remembered, and the next run's menu is the original's.
+async function languageCheck(browser) {
+  const context = await browser.createBrowserContext();
+  try {
+    const page = await context.newPage();
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(e.message));
+    await page.evaluateOnNewDocument(() => {
+      Object.defineProperty(navigator, 'languages', { get: () => ['en-GB', 'en'] });
+    });
+    await page.setViewport({ width: 1100, height: 700 });
+    await page.goto(url + '?clock=manual');
+    await page.waitForFunction(() => window.tarmik && tarmik.promptMs !== null, { timeout: 30000 });
+    const before = await page.evaluate(() => ({ lang: document.documentElement.lang,
+      about: document.querySelector('[data-text="about"]').textContent, text: tarmik.consoleText() }));
+    check(before.lang === 'en' && before.about.startsWith('TARMIK is') && before.text.includes('\n1: Start the game  2: Quit\n'),
+      'a browser asking for English gets the page and the console menu in English');
+    await page.click('button[data-answer="1"]');
+    await page.waitForFunction(() => tarmik.frames > 0, { timeout: 30000 });
+    await endGame(page, 's');
+    await page.waitForFunction(() => tarmik.tableRows === 1, { timeout: 10000 }).catch(() => {});
+    const data = await page.evaluate(() => tarmik.snapshot());
+    fs.writeFileSync(path.join(outDir, 'page-en-result.png'), Buffer.from(data.split(',')[1], 'base64'));
+    await page.screenshot({ path: path.join(outDir, 'page-en.png') });
+    const file = Buffer.from(await page.evaluate(() => Array.from(tarmik.readFile('/game/ranking.dat'))));
+    const word = firstRecord(file)[4];
+    const english = await page.evaluate((w) => TARMIK_CATALOGS.en[w], word);
+    const cells = await tableCells(page);
+    check(/[^\x00-\x7f]/.test(word) && english && cells.length === 1 && cells[0][4] === english && cells[0][3].endsWith('%'),
+      `ranking.dat keeps the Japanese title (${word}), the table names it in English (${cells.length && cells[0][4]})`);
+    await page.select('#lang', 'ja');
+    const after = await page.evaluate(() => ({ lang: document.documentElement.lang, cells: [...document.querySelectorAll('#table td')].map((td) => td.textContent),
+      state: document.getElementById('state') ? document.getElementById('state').textContent : '', kept: localStorage.getItem('tarmik-language') }));
+    check(after.lang === 'ja' && after.cells[4] === word && after.kept === 'ja',
+      `the switch turns the page to Japanese at once, and is remembered (${after.cells[4]})`);
+    await page.reload();
+    await page.waitForFunction(() => window.tarmik && tarmik.promptMs !== null, { timeout: 30000 });
+    const menu = await page.evaluate(() => tarmik.consoleText());
+    check(menu.includes('\n１：ゲームを開始する２：終了\n'), 'after a reload the chosen Japanese holds: the original menu');
+    check(errors.length === 0, 'no script errors in either language' + (errors.length ? ': ' + errors.join('; ') : ''));
+  } finally {
+    await context.close();
+  }
+}
+
 // The page's files as served, on a server of this test's own that can be stopped.
 function serve(dir, port) {
   const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.wasm': 'application/wasm',
@@ -608,7 +655,8 @@ async function main() {
   const browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
     headless: 'new',
-    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+    // The page follows the browser's language: Japanese, as the desktop game it is held to.
+    args: ['--no-sandbox', '--accept-lang=ja', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
       '--no-first-run', '--autoplay-policy=no-user-gesture-required',
       // Tabs in the background (two games at once) run at full pace.
@@ -751,6 +799,7 @@ async function main() {
     await rankingStoreCheck(browser);
     await demoLinkCheck(browser, demos.bad);
     await phoneCheck(browser);
+    await languageCheck(browser);
     await offlineCheck(browser);
     await timingCheck(browser);
     sizeCheck();

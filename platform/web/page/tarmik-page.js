@@ -5,9 +5,14 @@
 // window.tarmik; each run of the game is a fresh instance of it.
 'use strict';
 (function () {
-  // Every text the page shows, by language: another language is another table here.
+  // Every text the page shows, by language: another language is another table here (the
+  // game's own texts come from its message catalogs, po/*.po, which tarmik-lang.js holds too).
   const TEXTS = {
     ja: {
+      name: '日本語',
+      title: 'ＴＡＲＭＩＫ',
+      language: '言語',
+      percent: '％',
       about: 'ＴＡＲＭＩＫは、地上の的を上空から撃ち抜く 3D シューティングです。' +
         'マウス（スマートフォンではドラッグ）で照準を動かし、クリック（タップ）で撃ちます。' +
         'ステージの的をすべて撃つと次のステージへ進み、時間と弾が増えます。' +
@@ -42,10 +47,70 @@
       refused: (why) => `共有ランキングに登録されませんでした：${why}`,
       sendFailed: '共有ランキングに送れませんでした。',
     },
+    en: {
+      name: 'English',
+      title: 'TARMIK',
+      language: 'Language',
+      percent: '%',
+      about: 'TARMIK is a 3D shooting game: you look down through a telescopic sight and shoot ' +
+        'the figures and targets on the ground. Move the sight with the mouse (drag on a phone), ' +
+        'click (tap) to fire. Clear every target of a stage to go on to the next, with more time ' +
+        'and more shots. s starts, r lists the ranking, y / n play again / back to the title, ' +
+        'q quits. Esc only lets the mouse go.',
+      readme: 'Manual (README)',
+      readmeHref: 'README.md',
+      fullscreen: 'Full screen',
+      answer: 'Type 1 or 2, then Enter',
+      answerLabel: 'Answer to the menu',
+      again: 'Play again',
+      ranking: 'Ranking',
+      place: 'Place', score: 'Score', stage: 'Stages', hitrate: 'Hit rate', titleHead: 'Title',
+      empty: 'No results yet.',
+      download: 'Save ranking.dat',
+      load: 'Load ranking.dat',
+      loaded: (n) => `${n} record${n === 1 ? '' : 's'} loaded from ranking.dat.\n`,
+      unreadable: 'No record could be read from this file.\n',
+      stateTitle: 'Title screen: s to start, r for the ranking, q to quit',
+      statePlay: 'Playing: move the sight and shoot (Esc lets the mouse go)',
+      stateOver: 'Game over: y to play again, n for the title screen',
+      stateEnded: 'The game has ended.',
+      stateFailed: 'The game has stopped.',
+      stateLoading: 'Loading...',
+      cannot: (what) => `The game cannot start: this screen has no ${what}.\n`,
+      badDemo: (n) => `The demo ${n} cannot be used (only a file name beside this page can).\n`,
+      noDemo: (n) => `The demo ${n} cannot be read.\n`,
+      noLoad: 'The game could not be loaded. Please reload the page.\n',
+      submitName: 'Name',
+      submit: 'Send to the shared ranking',
+      submitting: 'Sending...',
+      submitted: (place, score) => `Shared ranking: place ${place}, ${score} points`,
+      refused: (why) => `Not taken into the shared ranking: ${why}`,
+      sendFailed: 'Could not reach the shared ranking.',
+    },
   };
-  const T = TEXTS.ja;
+  const CATALOGS = self.TARMIK_CATALOGS || {};
 
   const params = new URLSearchParams(location.search);
+  // The page's language: ?lang=, else the one chosen on the page before, else the browser's
+  // first that the page has (Japanese for ja), else English.
+  const STORED_LANGUAGE = 'tarmik-language';
+  function remembered() {
+    try {
+      return localStorage.getItem(STORED_LANGUAGE);
+    } catch (e) {
+      return null;
+    }
+  }
+  function browserLanguage() {
+    for (const tag of navigator.languages || [navigator.language || '']) {
+      const code = String(tag).toLowerCase().split(/[-_]/)[0];
+      if (TEXTS[code]) return code;
+    }
+    return 'en';
+  }
+  const asked = params.get('lang') || remembered();
+  let lang = TEXTS[asked] ? asked : browserLanguage();
+  let T = TEXTS[lang];
   const $ = (id) => document.getElementById(id);
   const consoleEl = $('console');
   const win = $('window');
@@ -60,12 +125,23 @@
   let canvas = $('canvas');
   const sjis = new TextDecoder('shift_jis');
 
-  for (const el of document.querySelectorAll('[data-text]')) el.textContent = T[el.dataset.text];
-  $('readme').href = T.readmeHref;
-  answer.placeholder = T.answer;
-  answer.setAttribute('aria-label', T.answerLabel);
+  const languageEl = $('lang');
+  for (const code of Object.keys(TEXTS)) languageEl.add(new Option(TEXTS[code].name, code));
+  function showTexts() {
+    document.documentElement.lang = lang;
+    for (const el of document.querySelectorAll('[data-text]')) el.textContent = T[el.dataset.text];
+    $('readme').href = T.readmeHref;
+    answer.placeholder = T.answer;
+    answer.setAttribute('aria-label', T.answerLabel);
+    languageEl.value = lang;
+    languageEl.setAttribute('aria-label', T.language);
+    $('submit-name').placeholder = T.submitName;
+    $('submit-name').setAttribute('aria-label', T.submitName);
+  }
+  showTexts();
 
-  const EVENT_KEY = 1, EVENT_BUTTON = 2, EVENT_MOTION = 3, EVENT_PLACE = 4, EVENT_FRAME = 5;
+  const EVENT_KEY = 1, EVENT_BUTTON = 2, EVENT_MOTION = 3, EVENT_PLACE = 4, EVENT_FRAME = 5,
+    EVENT_LANGUAGE = 6;
 
   const t = window.tarmik = {
     manualClock: params.get('clock') === 'manual',
@@ -148,8 +224,8 @@
     line = [];
     show(text + '\n');
     if (params.has('trace')) console.log(performance.now().toFixed(0) + ' ' + text);
-    // The menu line: the game now waits for the answer.
-    if (t.promptMs === null && text.startsWith('１：')) {
+    // The menu line (in either language): the game now waits for the answer.
+    if (t.promptMs === null && (text.startsWith('１：') || text.startsWith('1: '))) {
       t.promptMs = performance.now();
       if (autoAnswer) give(autoAnswer);
       else if (!matchMedia('(any-pointer: coarse)').matches) answer.focus();
@@ -174,8 +250,8 @@
   t.consoleText = () => sjis.decode(new Uint8Array(t.consoleBytes));
 
   // ---- the game's status, where the menu was ----
-  function setState(state) {
-    if (state === t.state) return;
+  function setState(state, again) {
+    if (state === t.state && !again) return;
     t.state = state;
     const text = { title: T.stateTitle, play: T.statePlay, over: T.stateOver, ended: T.stateEnded,
       failed: T.stateFailed, loading: T.stateLoading }[state];
@@ -610,15 +686,19 @@
     keep(bytesText(data), last ? last.mine : t.base);
   }
 
-  // The table beside the window: the stored records, as the file holds them (twenty at most).
-  const decodeTitle = (s) => sjis.decode(textBytes(s));
+  // The table beside the window: the stored records, as the file holds them (twenty at most),
+  // each title by its name in the page's language (the file keeps the Japanese word).
+  const decodeTitle = (s) => {
+    const word = sjis.decode(textBytes(s));
+    return (CATALOGS[lang] && CATALOGS[lang][word]) || word;
+  };
   function showTable() {
     const rows = records(t.saved ? bytesText(t.saved) : t.base);
     const body = $('table');
     body.textContent = '';
     rows.forEach((r, i) => {
       const tr = document.createElement('tr');
-      for (const v of [i + 1, r.score, r.stage, r.hitrate + '％', decodeTitle(r.title)]) {
+      for (const v of [i + 1, r.score, r.stage, r.hitrate + T.percent, decodeTitle(r.title)]) {
         const td = document.createElement('td');
         td.textContent = v;
         tr.appendChild(td);
@@ -785,6 +865,9 @@
     t.clockTarget = t.clockNow = 0;
     t.promptMs = null;
     t.exitStatus = null;
+    t.inputClosed = false;
+    t.restartAtMenu = false;
+    t.runLanguage = null;
     t.consoleBytes = [];
     t.errorText = '';
     t.events = [];
@@ -798,9 +881,10 @@
     setState(answerWith ? 'loading' : 'menu');
     answer.disabled = false;
     Promise.all([factory, compiled, packaged]).then(([create, wasm, data]) => {
+      t.runLanguage = t.language;
       const run = {
         canvas,
-        arguments: demoName ? ['--playdemo', demoPath] : [],
+        arguments: ['--lang', t.runLanguage].concat(demoName ? ['--playdemo', demoPath] : []),
         instantiateWasm(imports, receive) {
           WebAssembly.instantiate(wasm, imports).then((instance) => receive(instance, wasm));
           return {};
@@ -851,6 +935,10 @@
   // The game has ended (q, the menu's 2, the end of a demo): the page offers another run.
   function ended(status) {
     t.exitStatus = status;
+    if (t.restartAtMenu) {
+      audio.stopAll();
+      return freshRun(null);
+    }
     t.windowOpen = false;
     if (document.pointerLockElement) document.exitPointerLock();
     audio.stopAll();
@@ -859,18 +947,44 @@
     // 0: q or the end of a demo; 255 (-1): the menu's 2.
     setState(status === 0 || (status & 255) === 255 ? 'ended' : 'failed');
   }
-  againButton.addEventListener('click', () => {
-    // A fresh canvas: the ended run's drawing state goes with the old one.
+  // A fresh canvas: the ended run's drawing state goes with the old one.
+  function freshRun(answerWith) {
     const old = canvas;
     canvas = old.cloneNode(false);
     old.replaceWith(canvas);
     const lose = old.getContext('webgl') && old.getContext('webgl').getExtension('WEBGL_lose_context');
     if (lose) lose.loseContext();
     layout();
-    newRun('1');
+    newRun(answerWith);
     canvas.focus();
-  });
+  }
+  againButton.addEventListener('click', () => freshRun('1'));
   t.playAgain = () => againButton.click();
+
+  // The switch: the page's texts change at once, and the game's: at the menu (or when it has
+  // ended) a new run starts in the new language; while it plays, its next frame speaks it.
+  function switchLanguage(code) {
+    if (!TEXTS[code] || code === lang) return;
+    lang = code;
+    T = TEXTS[lang];
+    try {
+      localStorage.setItem(STORED_LANGUAGE, lang);
+    } catch (e) { /* chosen for this page only */ }
+    showTexts();
+    setState(t.state, true);
+    showTable();
+    if (t.windowOpen) {
+      push(EVENT_LANGUAGE, 0, 0);
+    } else if (t.exitStatus === null && t.runLanguage && t.runLanguage !== t.language) {
+      // Still at the menu: its input ends (the game leaves as at the end of a console's input)
+      // and a new run asks again.
+      t.restartAtMenu = true;
+      t.inputClosed = true;
+    }
+  }
+  languageEl.addEventListener('change', () => switchLanguage(languageEl.value));
+  t.switchLanguage = switchLanguage;
+  Object.defineProperty(t, 'language', { get: () => (CATALOGS[lang] || lang === 'ja' ? lang : 'en') });
 
   // ---- the shared ranking ----
   // Served by a tarmik-server, the page offers each finished game's own demo to its ranking,
@@ -883,8 +997,6 @@
     .then((r) => r.json())
     .then((j) => { sharedRanking = !!(j && j.replays); })
     .catch(() => {});
-  submitName.placeholder = T.submitName;
-  submitName.setAttribute('aria-label', T.submitName);
   t.gameFinished = (text) => {
     lastGame = text;
     if (!sharedRanking) return;

@@ -15,7 +15,8 @@ function check(ok, what) {
 (async () => {
   const browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium', headless: true,
-    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'],
+    // The page follows the browser's language: Japanese, as the checks read it.
+    args: ['--no-sandbox', '--accept-lang=ja', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'],
   });
   const problems = [];
   const newPage = async () => {
