@@ -12,7 +12,6 @@ namespace {
 std::string server, player;
 long sent = 0;
 
-
 // The whole number after "name": in a JSON answer, or -1.
 long number_of(const std::string &json, const std::string &name) {
     const size_t at = json.find("\"" + name + "\":");

@@ -101,7 +101,6 @@ bool header_line(const std::string &line, long n, bool &in_header) {
 
 // ---------------------------------------------------------------- --verify
 
-
 void answer(const std::string &json) {
     const std::string line = json + "\n";
     if (write(answer_fd, line.data(), line.size()) < 0) std::_Exit(2);
