@@ -95,6 +95,11 @@ unsigned long warp_serial = 0;
 plat_frame_spec frame_spec;
 bool scaled = false;
 int frame_w = 0, frame_h = 0; // the frame, while scaled
+// Where GL draws a frame that goes through the server in blocks: a window of the frame's own
+// size, never mapped, so the game's clears take the whole buffer (cut to the frame's rows of a
+// larger one, a clear is a drawing pass of its own: half the frame's time on a software
+// renderer) and its pixels are a plain window's. 0: the game's window itself.
+Window frame_window = 0;
 int game_w = 0, game_h = 0;   // the size the game was last given
 int first_w = 0, first_h = 0; // the size the window was asked for
 int win_w = 0, win_h = 0;     // the window's client area
@@ -134,6 +139,9 @@ void to_frame(int &x, int &y) {
     y = static_cast<int>(std::floor((y - l.y) / l.factor));
 }
 
+bool start_frame_window();
+void place_frame_in_buffer();
+
 bool start_scaled(int w, int h) {
     if (scaled) return true;
     if (w <= 0 || h <= 0 || !frame_gl_start(w, h)) {
@@ -146,7 +154,8 @@ bool start_scaled(int w, int h) {
     frame_h = h;
     win_w = glutGet(GLUT_WINDOW_WIDTH);
     win_h = glutGet(GLUT_WINDOW_HEIGHT);
-    frame_gl_place(win_w, win_h);
+    start_frame_window();
+    place_frame_in_buffer();
     conv.reset();
     update_rate();
     glutPostRedisplay();
@@ -428,7 +437,6 @@ class block_picture {
         return true;
     }
 
-  private:
     // 32 bits a pixel, red, green and blue a byte each as GL's BGRA gives them.
     bool usable(Display *d) {
         if (checked_) return layout_ok_;
@@ -444,6 +452,7 @@ class block_picture {
         return layout_ok_;
     }
 
+  private:
     bool make(Display *d, int w, int h) {
         if (img_ && w == w_ && h == h_) return true;
         drop(d);
@@ -553,6 +562,59 @@ class block_picture {
 
 block_picture blocks;
 
+void place_frame_in_buffer() {
+    if (frame_window)
+        frame_gl_place(frame_w, frame_h);
+    else
+        frame_gl_place(win_w, win_h);
+}
+
+// A window for GL to draw the frame in, never mapped, of the game window's visual; null when
+// GL cannot draw there with the game's context (an X error, caught, says so).
+Window make_frame_window(Display *d, Visual *visual, int depth, Colormap colormap) {
+    XSetWindowAttributes sa;
+    sa.colormap = colormap;
+    sa.border_pixel = 0;
+    Window w = XCreateWindow(d, RootWindow(d, DefaultScreen(d)), 0, 0,
+                             static_cast<unsigned>(frame_w), static_cast<unsigned>(frame_h), 0,
+                             depth, InputOutput, visual, CWColormap | CWBorderPixel, &sa);
+    if (!w) return 0;
+    static bool failed;
+    failed = false;
+    XSync(d, False);
+    XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) {
+        failed = true;
+        return 0;
+    });
+    const bool current = glXMakeCurrent(d, w, glXGetCurrentContext());
+    XSync(d, False);
+    XSetErrorHandler(before);
+    if (current && !failed) return w;
+    XDestroyWindow(d, w);
+    return 0;
+}
+
+bool start_frame_window() {
+    Display *d = display();
+    const Window shown = window_of();
+    if (frame_window || !d || frame_spec.linear || !software_renderer() || !blocks.usable(d))
+        return frame_window != 0;
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(d, shown, &a)) return false;
+    frame_window = make_frame_window(d, a.visual, a.depth, a.colormap);
+    return frame_window != 0;
+}
+
+// Back to drawing in the game's window (a window smaller than the frame has no whole blocks).
+void stop_frame_window() {
+    Display *d = display();
+    if (!frame_window || !d) return;
+    glXMakeCurrent(d, window_of(), glXGetCurrentContext());
+    XDestroyWindow(d, frame_window);
+    frame_window = 0;
+    place_frame_in_buffer();
+}
+
 // A window manager that takes fullscreen requests (EWMH): one runs, and says it does.
 bool manager_takes_fullscreen(Display *d) {
     const Window root = DefaultRootWindow(d);
@@ -661,8 +723,8 @@ void window_reshaped(int w, int h) {
     }
     // The frame is read from the window's buffer, which is never swapped while the blocks go
     // through the server; but only a swap makes this GL take the window's new size.
-    glutSwapBuffers();
-    frame_gl_place(w, h);
+    if (!frame_window) glutSwapBuffers();
+    place_frame_in_buffer();
     update_rate();
     if (!game_reshaped) {
         game_reshaped = true;
@@ -732,7 +794,19 @@ void glut_swap() {
         const frame_layout l = layout();
         Display *d = display();
         // Whole blocks through the server; otherwise GL scales the frame into the back buffer.
-        if (!frame_spec.linear && d && blocks.show(d, window_of(), l, win_w, win_h)) return;
+        if (!frame_spec.linear && d && blocks.show(d, window_of(), l, win_w, win_h)) {
+            // Drawn elsewhere (another GL drawable made current behind our back): from the
+            // next frame on, in the frame's window again.
+            if (frame_window && glXGetCurrentDrawable() != frame_window)
+                glXMakeCurrent(d, frame_window, glXGetCurrentContext());
+            return;
+        }
+        if (frame_window) {
+            // This frame lies in the frame's window; the next is drawn where GL's copy scales.
+            stop_frame_window();
+            glutPostRedisplay();
+            return;
+        }
         frame_gl_show(l, win_w, win_h, frame_spec.linear);
     }
     glutSwapBuffers();
@@ -751,10 +825,16 @@ void plat_frame_size(int w, int h) {
         frame_w = w;
         frame_h = h;
         frame_gl_resize(w, h);
+        if (frame_window) {
+            // GL takes a drawable's new size at its next swap (of a window no one sees).
+            Display *d = display();
+            XResizeWindow(d, frame_window, static_cast<unsigned>(w), static_cast<unsigned>(h));
+            glXSwapBuffers(d, frame_window);
+        }
         update_rate();
     }
     // The game has just set its viewport; the frame's place in the window is the platform's.
-    frame_gl_place(win_w, win_h);
+    place_frame_in_buffer();
 }
 
 bool plat_frame_scaled() {
@@ -795,7 +875,7 @@ bool plat_read_window(std::vector<uint8_t> &rgb, int &w, int &h) {
     glFinish();
     XSync(d, False);
     plat_window_size(w, h);
-    XImage *img = XGetImage(d, glXGetCurrentDrawable(), 0, 0, static_cast<unsigned>(w),
+    XImage *img = XGetImage(d, window_of(), 0, 0, static_cast<unsigned>(w),
                             static_cast<unsigned>(h), AllPlanes, ZPixmap);
     if (!img) return false;
     rgb.resize(static_cast<size_t>(w) * h * 3);
