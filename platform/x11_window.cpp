@@ -204,7 +204,14 @@ void update_grab() {
     }
 }
 
+// Set when an error said the window is gone; the program ends at the next poll_watch.
+bool window_lost = false;
+
 void poll_watch() {
+    if (window_lost) {
+        XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+        std::exit(0);
+    }
     if (!watch) return;
     while (XPending(watch)) {
         XEvent ev;
@@ -236,14 +243,16 @@ void poll_watch() {
 }
 
 // The drawing of a frame can meet the destroyed window before the watch hears of it: that
-// error, too, means the window is gone. Any other error goes where it went before.
+// error, too, means the window is gone. The program ends at the next poll_watch, not here:
+// exiting inside Xlib's reply, freeglut's exit handler closes the display and waits for that
+// very reply for ever. Any other error goes where it went before.
 XErrorHandler earlier_handler = nullptr;
 int window_gone_or_error(Display *d, XErrorEvent *e) {
     const bool about_window = e->resourceid == game_window && game_window != 0;
     if (about_window && (e->error_code == BadWindow || e->error_code == BadDrawable ||
                          e->error_code >= FirstExtensionError)) {
-        XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
-        std::exit(0);
+        window_lost = true;
+        return 0;
     }
     return earlier_handler ? earlier_handler(d, e) : 0;
 }
