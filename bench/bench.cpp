@@ -29,10 +29,10 @@ void game_window() {
     int argc = 1;
     char name[] = "tarmik-bench";
     char *argv[] = {name, nullptr};
-    const plat_window_spec spec{1, 1, 500, 500, "tarmik-bench", "tarmik-bench", "Tarmik"};
+    const plat_window_setup setup{1, 1, 500, 500, "tarmik-bench", "tarmik-bench", "Tarmik"};
     plat_callbacks cb{};
     cb.display = [] {};
-    plat_open_window(argc, argv, spec, cb);
+    plat_open_window(argc, argv, setup, cb);
     // The pointer is not the benchmark's to move.
     plat_set_recording(true);
     init();

@@ -7,22 +7,22 @@ namespace {
 bool window_open = false;
 }
 
-plat_window plat_open_window(int &argc, char **argv, const plat_window_spec &spec,
+plat_window plat_open_window(int &argc, char **argv, const plat_window_setup &setup,
                              const plat_callbacks &cb) {
-    glutInitWindowPosition(spec.x, spec.y);
-    glutInitWindowSize(spec.width, spec.height);
+    glutInitWindowPosition(setup.x, setup.y);
+    glutInitWindowSize(setup.width, setup.height);
     glutInit(&argc, argv);
-    int w = spec.width, h = spec.height;
+    int w = setup.width, h = setup.height;
     glut_window_size(w, h);
-    if (w != spec.width || h != spec.height) glutInitWindowSize(w, h);
+    if (w != setup.width || h != setup.height) glutInitWindowSize(w, h);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutCreateWindow(spec.title);
+    glutCreateWindow(setup.title);
     glutDisplayFunc(cb.display);
     if (cb.reshape) glutReshapeFunc(cb.reshape);
     if (cb.keyboard) glutKeyboardFunc(cb.keyboard);
     if (cb.mouse) glutMouseFunc(cb.mouse);
     window_open = true;
-    return glut_window_opened(spec, cb);
+    return glut_window_opened(setup, cb);
 }
 
 bool plat_window_open() {

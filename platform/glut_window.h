@@ -9,6 +9,6 @@ void glut_window_size(int &width, int &height);
 // Called once the window is made and current: registers the merged passive motion (and what
 // else of the callbacks the platform stands between), names the window and watches it;
 // returns its handle.
-plat_window glut_window_opened(const plat_window_spec &spec, const plat_callbacks &cb);
+plat_window glut_window_opened(const plat_window_setup &setup, const plat_callbacks &cb);
 // Shows the frame drawn (the buffer swap, and what the platform does around it).
 void glut_swap();

@@ -18,7 +18,7 @@ struct plat_rect {
 enum : int { plat_left_button = 0, plat_middle_button = 1, plat_right_button = 2 };
 enum : int { plat_down = 0, plat_up = 1 };
 
-struct plat_window_spec {
+struct plat_window_setup {
     int x, y;                     // client area's position on the screen
     int width, height;            // client size
     const char *title;            // UTF-8
@@ -44,7 +44,7 @@ struct plat_callbacks {
 // resizes never reach the game. The pointer's motion then reaches the game in frame pixels,
 // times the sensitivity. F11 and Alt+Enter toggle fullscreen; from a plain window they turn the
 // scaled frame on, at the size the game has.
-struct plat_frame_spec {
+struct plat_frame_setup {
     bool scaled = false;
     int scale = 1;            // the window's first size in frame pixels: N x N each; 0: auto
     bool fullscreen = false;  // from the start
@@ -52,7 +52,7 @@ struct plat_frame_spec {
     double sensitivity = 1.0; // frame pixels of motion per frame pixel the pointer travels
 };
 // Asked before the window opens.
-void plat_set_frame(const plat_frame_spec &spec);
+void plat_set_frame(const plat_frame_setup &setup);
 // The game's own reshape ran with w x h: a scaled frame takes that size.
 void plat_frame_size(int w, int h);
 // True while the window shows a scaled frame.
@@ -67,7 +67,7 @@ bool plat_window_possible(int argc, char **argv, std::string &why);
 // callbacks; the window system's own options are taken out of argc/argv. Also watches the
 // window: a window destroyed by another program ends the program with status 0, as closing
 // it does.
-plat_window plat_open_window(int &argc, char **argv, const plat_window_spec &spec,
+plat_window plat_open_window(int &argc, char **argv, const plat_window_setup &setup,
                              const plat_callbacks &cb);
 // No window at all: a driver calls the callbacks itself (a run without a display). The merged
 // motion is still set up, for plat_motion_event.

@@ -92,7 +92,7 @@ int seen_x = 0, seen_y = 0;
 unsigned long warp_serial = 0;
 
 // The scaled frame (platform.h): what was asked for, and whether the window shows it now.
-plat_frame_spec frame_spec;
+plat_frame_setup frame_setup;
 bool scaled = false;
 int frame_w = 0, frame_h = 0; // the frame, while scaled
 // Where GL draws a frame that goes through the server in blocks: a window of the frame's own
@@ -119,7 +119,7 @@ Window window_of() {
 
 // Where the frame shows in the window; the whole window while it is not scaled.
 frame_layout layout() {
-    if (scaled) return place_frame(frame_w, frame_h, win_w, win_h, frame_spec.linear);
+    if (scaled) return place_frame(frame_w, frame_h, win_w, win_h, frame_setup.linear);
     frame_layout l;
     l.w = win_w;
     l.h = win_h;
@@ -127,8 +127,8 @@ frame_layout layout() {
 }
 
 void update_rate() {
-    converting = scaled || frame_spec.sensitivity != 1.0;
-    conv.set_rate(frame_spec.sensitivity / layout().factor);
+    converting = scaled || frame_setup.sensitivity != 1.0;
+    conv.set_rate(frame_setup.sensitivity / layout().factor);
 }
 
 // The frame point under window point (x, y), for the positions that come with keys and buttons.
@@ -606,7 +606,7 @@ Window make_frame_window(Display *d, Visual *visual, int depth, Colormap colorma
 bool start_frame_window() {
     Display *d = display();
     const Window shown = window_of();
-    if (frame_window || !d || frame_spec.linear || !software_renderer() || !blocks.usable(d))
+    if (frame_window || !d || frame_setup.linear || !software_renderer() || !blocks.usable(d))
         return frame_window != 0;
     XWindowAttributes a;
     if (!XGetWindowAttributes(d, shown, &a)) return false;
@@ -763,15 +763,15 @@ void button(int b, int state, int x, int y) {
 } // namespace
 
 void glut_window_size(int &width, int &height) {
-    if (!frame_spec.scaled) return;
-    int n = frame_spec.scale;
+    if (!frame_setup.scaled) return;
+    int n = frame_setup.scale;
     if (n <= 0)
         n = auto_scale(glutGet(GLUT_SCREEN_WIDTH), glutGet(GLUT_SCREEN_HEIGHT), width, height);
     width *= n;
     height *= n;
 }
 
-plat_window glut_window_opened(const plat_window_spec &spec, const plat_callbacks &cb) {
+plat_window glut_window_opened(const plat_window_setup &setup, const plat_callbacks &cb) {
     game_motion = cb.passive_motion;
     game_reshape = cb.reshape;
     game_keyboard = cb.keyboard;
@@ -786,15 +786,15 @@ plat_window glut_window_opened(const plat_window_spec &spec, const plat_callback
     watch_window(w);
     // The window manager reads the title as UTF-8; the desktop matches the window to its menu
     // entry and icon by the class.
-    set_title(w, spec.title);
-    set_class(w, spec.instance, spec.klass);
+    set_title(w, setup.title);
+    set_class(w, setup.instance, setup.klass);
     win_w = glutGet(GLUT_WINDOW_WIDTH);
     win_h = glutGet(GLUT_WINDOW_HEIGHT);
-    first_w = spec.width;
-    first_h = spec.height;
+    first_w = setup.width;
+    first_h = setup.height;
     update_rate();
-    if (frame_spec.scaled || frame_spec.fullscreen) start_scaled(spec.width, spec.height);
-    if (frame_spec.fullscreen && scaled) set_fullscreen(true, true);
+    if (frame_setup.scaled || frame_setup.fullscreen) start_scaled(setup.width, setup.height);
+    if (frame_setup.fullscreen && scaled) set_fullscreen(true, true);
     return static_cast<plat_window>(w);
 }
 
@@ -803,7 +803,7 @@ void glut_swap() {
         const frame_layout l = layout();
         Display *d = display();
         // Whole blocks through the server; otherwise GL scales the frame into the back buffer.
-        if (!frame_spec.linear && d && blocks.show(d, window_of(), l, win_w, win_h)) {
+        if (!frame_setup.linear && d && blocks.show(d, window_of(), l, win_w, win_h)) {
             // Drawn elsewhere (another GL drawable made current behind our back): from the
             // next frame on, in the frame's window again.
             if (frame_window && glXGetCurrentDrawable() != frame_window)
@@ -816,14 +816,14 @@ void glut_swap() {
             glutPostRedisplay();
             return;
         }
-        frame_gl_show(l, win_w, win_h, frame_spec.linear);
+        frame_gl_show(l, win_w, win_h, frame_setup.linear);
     }
     glutSwapBuffers();
 }
 
-void plat_set_frame(const plat_frame_spec &spec) {
-    frame_spec = spec;
-    if (frame_spec.sensitivity <= 0) frame_spec.sensitivity = 1.0;
+void plat_set_frame(const plat_frame_setup &setup) {
+    frame_setup = setup;
+    if (frame_setup.sensitivity <= 0) frame_setup.sensitivity = 1.0;
 }
 
 void plat_frame_size(int w, int h) {

@@ -210,8 +210,8 @@ bool scaled_frame(const game_settings &s) {
     return s.scale != 1 || s.fullscreen || s.linear;
 }
 
-plat_frame_spec frame_spec(const game_settings &s) {
-    plat_frame_spec f;
+plat_frame_setup frame_setup(const game_settings &s) {
+    plat_frame_setup f;
     f.scaled = scaled_frame(s);
     f.scale = s.scale;
     f.fullscreen = s.fullscreen;

@@ -27,7 +27,7 @@ extern game_settings settings;
 // The window needs the scaled frame (off screen, shown scaled) from the start.
 bool scaled_frame(const game_settings &s);
 // How the window is to show the frames, as the platform takes it.
-plat_frame_spec frame_spec(const game_settings &s);
+plat_frame_setup frame_setup(const game_settings &s);
 
 // Where each key's value came from ("default", "FILE:LINE", "--scale"), in the table's order.
 struct setting_source {

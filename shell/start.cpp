@@ -24,9 +24,9 @@ namespace {
 // The game window: client area at (1, 1), 500 x 500, the title as the window manager shows it
 // (UTF-8), and the class the desktop matches it to its menu entry and icon by.
 plat_window open_real_window(int &argc, char **argv, const plat_callbacks &cb) {
-    const plat_window_spec spec{1, 1, 500, 500, u8"ＴＡＲＭＩＫ", "tarmik", "Tarmik"};
-    plat_set_frame(frame_spec(settings));
-    return plat_open_window(argc, argv, spec, cb);
+    const plat_window_setup setup{1, 1, 500, 500, u8"ＴＡＲＭＩＫ", "tarmik", "Tarmik"};
+    plat_set_frame(frame_setup(settings));
+    return plat_open_window(argc, argv, setup, cb);
 }
 void arm_real_timer() {
     plat_arm_timer(100, demo_timer, 0);

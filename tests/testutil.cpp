@@ -63,10 +63,10 @@ void test_window(int w, int h) {
         int argc = 1;
         char name[] = "test";
         char *argv[] = {name, nullptr};
-        const plat_window_spec spec{1, 1, w, h, "test", "test", "Test"};
+        const plat_window_setup setup{1, 1, w, h, "test", "test", "Test"};
         plat_callbacks cb{};
         cb.display = [] {};
-        plat_open_window(argc, argv, spec, cb);
+        plat_open_window(argc, argv, setup, cb);
         made = true;
         // Let the server map the window, so the front buffer holds what is shown.
         for (int i = 0; i < 30; ++i) {

@@ -271,9 +271,9 @@ plat_window open_driven_window(int &argc, char **argv, const plat_callbacks &liv
     plat_callbacks cb = live;
     cb.passive_motion = feed_motion;
     if (headless) return plat_driven_window(cb);
-    const plat_window_spec spec{1, 1, 500, 500, u8"ＴＡＲＭＩＫ", "tarmik", "Tarmik"};
-    plat_set_frame(frame_spec(settings));
-    return plat_open_window(argc, argv, spec, cb);
+    const plat_window_setup setup{1, 1, 500, 500, u8"ＴＡＲＭＩＫ", "tarmik", "Tarmik"};
+    plat_set_frame(frame_setup(settings));
+    return plat_open_window(argc, argv, setup, cb);
 }
 
 void no_timer() {}

@@ -38,7 +38,7 @@ plat_window plat_driven_window(const plat_callbacks &cb) {
     return 0;
 }
 
-plat_window plat_open_window(int &, char **, const plat_window_spec &, const plat_callbacks &cb) {
+plat_window plat_open_window(int &, char **, const plat_window_setup &, const plat_callbacks &cb) {
     return plat_driven_window(cb);
 }
 
@@ -54,7 +54,7 @@ void plat_post_redisplay() {}
 void plat_swap_buffers() {}
 void plat_reshape_window(int, int) {}
 
-void plat_set_frame(const plat_frame_spec &) {}
+void plat_set_frame(const plat_frame_setup &) {}
 void plat_frame_size(int, int) {}
 bool plat_frame_scaled() {
     return false;

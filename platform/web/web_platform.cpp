@@ -172,10 +172,10 @@ plat_window plat_driven_window(const plat_callbacks &cb) {
 
 // The canvas is the whole window, and it lives as long as the page; a page has no window
 // class, its own title names it.
-plat_window glut_window_opened(const plat_window_spec &spec, const plat_callbacks &cb) {
+plat_window glut_window_opened(const plat_window_setup &setup, const plat_callbacks &cb) {
     merge.set_handler(cb.passive_motion);
     glutPassiveMotionFunc(passive_motion);
-    js_set_title(spec.title);
+    js_set_title(setup.title);
     return 1;
 }
 
@@ -184,7 +184,7 @@ void glut_window_size(int &, int &) {}
 void glut_swap() {
     glutSwapBuffers();
 }
-void plat_set_frame(const plat_frame_spec &) {}
+void plat_set_frame(const plat_frame_setup &) {}
 void plat_frame_size(int, int) {}
 bool plat_frame_scaled() {
     return false;
