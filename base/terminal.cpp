@@ -66,27 +66,40 @@ const std::string &terminal_codeset() {
     return cs;
 }
 
-std::string convert(const std::string &bytes, const char *to) {
-    iconv_t cd = iconv_open((std::string(to) + "//TRANSLIT").c_str(), "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return bytes;
-    std::string out;
+// The bytes from one codeset to another; what cannot go becomes mark and is passed over (with
+// the rest of its character, coming from UTF-8). False when there is no such conversion.
+bool convert(const std::string &bytes, const char *from, const std::string &to, const char *mark,
+             std::string &out) {
+    iconv_t cd = iconv_open(to.c_str(), from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    const bool utf8 = std::strcmp(from, "UTF-8") == 0;
+    out.clear();
     char buf[256];
     char *in = const_cast<char *>(bytes.data());
     size_t inleft = bytes.size();
     while (inleft > 0) {
         char *o = buf;
         size_t oleft = sizeof buf;
-        size_t r = iconv(cd, &in, &inleft, &o, &oleft);
+        const size_t r = iconv(cd, &in, &inleft, &o, &oleft);
         out.append(buf, o - buf);
         if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            // Undecodable byte: show a replacement mark and go on.
-            out += (std::strcmp(to, "UTF-8") == 0) ? "\xEF\xBF\xBD" : "?";
-            ++in;
-            --inleft;
+            out += mark;
+            do {
+                ++in;
+                --inleft;
+            } while (utf8 && inleft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
         }
     }
     iconv_close(cd);
-    return out;
+    return true;
+}
+
+// The console's Shift-JIS for a terminal of codeset to; an undecodable byte shows a
+// replacement mark.
+std::string from_console(const std::string &sjis, const std::string &to) {
+    std::string out;
+    const char *mark = to == "UTF-8" ? "\xEF\xBF\xBD" : "?";
+    return convert(sjis, "CP932", to + "//TRANSLIT", mark, out) ? out : sjis;
 }
 
 // Text read from files (a ranking title, say) may hold control characters; on a terminal
@@ -132,35 +145,15 @@ bool terminal_shows_japanese() {
 }
 
 std::string sjis_to_utf8(const std::string &sjis) {
-    return convert(sjis, "UTF-8");
+    return from_console(sjis, "UTF-8");
 }
 
 std::string terminal_text(const std::string &sjis) {
     const std::string &cs = terminal_codeset();
-    return cs.empty() ? harmless(sjis) : convert(harmless(sjis), cs.c_str());
+    return cs.empty() ? harmless(sjis) : from_console(harmless(sjis), cs);
 }
 
 std::string utf8_to_console(const std::string &utf8) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return "?";
     std::string out;
-    char buf[256];
-    char *in = const_cast<char *>(utf8.data());
-    size_t inleft = utf8.size();
-    while (inleft > 0) {
-        char *o = buf;
-        size_t oleft = sizeof buf;
-        const size_t r = iconv(cd, &in, &inleft, &o, &oleft);
-        out.append(buf, o - buf);
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            // Not in Shift-JIS, or not UTF-8: the rest of that character goes too.
-            out += '?';
-            do {
-                ++in;
-                --inleft;
-            } while (inleft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
-        }
-    }
-    iconv_close(cd);
-    return out;
+    return convert(utf8, "UTF-8", "CP932", "?", out) ? out : "?";
 }
