@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "base/json.h"
+
 namespace {
 
 struct entry {
@@ -249,23 +251,6 @@ std::string c_string(const std::string &bytes) {
     return out + "\"";
 }
 
-std::string js_string(const std::string &utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char b[8];
-            std::snprintf(b, sizeof b, "\\u%04x", c);
-            out += b;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 void write_file(const std::string &path, const std::string &text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
@@ -321,9 +306,9 @@ int main(int argc, char **argv) {
         source += "};\n";
         table += "    {" + c_string(cat.code) + ", " + name + ", " + std::to_string(sorted.size()) +
                  "},\n";
-        script += "  " + js_string(cat.code) + ": {\n";
+        script += "  " + json_string(cat.code) + ": {\n";
         for (const entry &e : cat.entries)
-            script += "    " + js_string(e.msgid) + ": " + js_string(e.msgstr) + ",\n";
+            script += "    " + json_string(e.msgid) + ": " + json_string(e.msgstr) + ",\n";
         script += "  },\n";
     }
     if (catalogs.empty()) table += "    {\"\", nullptr, 0},\n";
