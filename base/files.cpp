@@ -7,6 +7,24 @@
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+// A descriptor opened non-blocking: kept, and made blocking, when it is on a regular file;
+// otherwise closed, and -1 with errno EINVAL.
+int regular_or_closed(int fd) {
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+} // namespace
+
 int open_regular(const std::string &name, int flags) {
     struct stat st;
     if (stat(name.c_str(), &st) != 0) return -1;
@@ -15,15 +33,12 @@ int open_regular(const std::string &name, int flags) {
         return -1;
     }
     // Non-blocking for the open alone: a FIFO swapped in after the check must not hang it.
-    int fd = open(name.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    return regular_or_closed(open(name.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+}
+
+int open_regular_at(int dir, const std::string &name, int flags) {
+    return regular_or_closed(
+        openat(dir, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
 }
 
 std::FILE *fopen_regular(const std::string &name, const char *mode) {

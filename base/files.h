@@ -8,6 +8,8 @@
 // A descriptor on the regular file name, opened with flags (O_CLOEXEC and O_NOCTTY added), or
 // -1 with errno set (EINVAL for anything that is not a regular file). Never blocks on a FIFO.
 int open_regular(const std::string &name, int flags);
+// The same for the name in the folder dir, never following a link (O_NOFOLLOW added).
+int open_regular_at(int dir, const std::string &name, int flags);
 // The same as a stdio stream, for reading ("rb" or "r").
 std::FILE *fopen_regular(const std::string &name, const char *mode);
 // True when a regular file (or a link to one) stands under the name.

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "base/console.h"
+#include "base/files.h"
 
 namespace {
 
@@ -226,21 +227,6 @@ bool locate(const std::string &filename, bool create, place_of_file &at) {
     at.dir = open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     at.name = name_of(path);
     return at.dir >= 0;
-}
-
-// Opens a regular file in the folder, never following a link, never blocking on a device or
-// a pipe: anything else gives -1 without being read.
-int open_regular_at(int dir, const std::string &name, int flags) {
-    int fd = openat(dir, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
 }
 
 // Takes the folder's lock, trying again for a while without blocking.
