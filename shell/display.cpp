@@ -296,21 +296,27 @@ void display() {
 
 namespace {
 
-// The sight's dark mask lies on the near plane: drawn before the world, it leaves everything
-// behind it to fail the depth test there, unshaded. Each pixel comes out as when the mask was
-// drawn over the finished world, which it covered wherever it stands.
-void draw_mask() {
+// Shapes of the sight, given in eye coordinates, in one flat colour; lighting is left off
+// for the caller to turn on again.
+void draw_sight_part(GLenum mode, const GLdouble *vertices, int count, double red, double green) {
     glDisable(GL_LIGHTING);
     glDisable(GL_LIGHT0);
     glPushMatrix();
     glLoadIdentity();
     // freeglut's solid shapes switch the vertex array off behind our back.
     glEnableClientState(GL_VERTEX_ARRAY);
-    glColor3d(0.0, 0.2, 0.0);
-    glVertexPointer(3, GL_DOUBLE, 0, scopeVertices);
-    glDrawArrays(GL_TRIANGLES, 0, 12);
+    glColor3d(red, green, 0.0);
+    glVertexPointer(3, GL_DOUBLE, 0, vertices);
+    glDrawArrays(mode, 0, count);
     glColor3d(0.0, 0.0, 0.0);
     glPopMatrix();
+}
+
+// The sight's dark mask lies on the near plane: drawn before the world, it leaves everything
+// behind it to fail the depth test there, unshaded. Each pixel comes out as when the mask was
+// drawn over the finished world, which it covered wherever it stands.
+void draw_mask() {
+    draw_sight_part(GL_TRIANGLES, &scopeVertices[0][0], 12, 0.0, 0.2);
     glEnable(GL_LIGHT0);
     glEnable(GL_LIGHTING);
 }
@@ -357,17 +363,8 @@ void drawscope() {
     if (gs.status == -1) {
         gs.viewtitle(gw, gh);
     } else if (scope_shown()) {
-        glDisable(GL_LIGHTING);
-        glDisable(GL_LIGHT0);
-        glPushMatrix();
-        glLoadIdentity();
-        glEnableClientState(GL_VERTEX_ARRAY);
         // The cross; the mask went first (draw_mask).
-        glColor3d(1.0, 0.0, 0.0);
-        glVertexPointer(3, GL_DOUBLE, 0, vertices);
-        glDrawArrays(GL_LINES, 0, 4);
-        glColor3d(0.0, 0.0, 0.0);
-        glPopMatrix();
+        draw_sight_part(GL_LINES, &vertices[0][0], 4, 1.0, 0.0);
     }
     glEnable(GL_LIGHT0);
     glEnable(GL_LIGHTING);
