@@ -993,16 +993,23 @@
   const submitName = $('submit-name');
   const submitAnswer = $('submit-answer');
   let sharedRanking = false, lastGame = null;
-  fetch('../api/health', { cache: 'no-store' })
-    .then((r) => r.json())
-    .then((j) => { sharedRanking = !!(j && j.replays); })
-    .catch(() => {});
-  t.gameFinished = (text) => {
-    lastGame = text;
-    if (!sharedRanking) return;
+  const offerGame = () => {
+    if (!sharedRanking || !lastGame) return;
     submitForm.hidden = false;
     submitAnswer.textContent = '';
     submitForm.querySelector('button').disabled = false;
+  };
+  // A game may end before a busy server answers: the offer then comes with the answer.
+  fetch('../api/health', { cache: 'no-store' })
+    .then((r) => r.json())
+    .then((j) => {
+      sharedRanking = !!(j && j.replays);
+      if (submitForm.hidden) offerGame();
+    })
+    .catch(() => {});
+  t.gameFinished = (text) => {
+    lastGame = text;
+    offerGame();
   };
   submitForm.addEventListener('submit', (e) => {
     e.preventDefault();

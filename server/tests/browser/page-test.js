@@ -78,6 +78,8 @@ function check(ok, what) {
     { timeout: 30000 });
   await page.keyboard.press('s');
   await page.evaluate(() => tarmik.frame());
+  // The key takes effect in the next frame; a click before it lands on the title and is no shot.
+  await page.waitForFunction(() => tarmik.state === 'play', { timeout: 30000 });
   const box = await (await page.$('#canvas')).boundingBox();
   await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
   for (let i = 0; i < 10; i++) {
