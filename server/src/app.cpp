@@ -234,6 +234,13 @@ void App::handle(Request &&req, const std::string &client, Send send) {
         if (path.rfind("/api/games/", 0) == 0) return game(std::move(req), path.substr(11), send);
         if (path.rfind("/play/", 0) == 0) return play_file(std::move(req), path.substr(6), send);
         Response res;
+        if (path == "/play" && !config_.web_dir.empty()) {
+            // The game's folder as typed without its slash: its files are named from inside it.
+            if (!is_get(req)) return send(finish(req, not_allowed("GET, HEAD")));
+            res = json_error(http::status::moved_permanently, "the web game is at /play/");
+            res.set(http::field::location, "/play/" + target.substr(path.size()));
+            return send(finish(req, std::move(res)));
+        }
         if (path == "/" || path == "/api/ranking" || path == "/api/health") {
             if (!is_get(req)) return send(finish(req, not_allowed("GET, HEAD")));
             res = path == "/"              ? leaderboard(req)

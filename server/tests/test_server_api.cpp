@@ -328,6 +328,9 @@ TEST_F(Api, WebGameFilesStayInsideTheirFolder) {
     EXPECT_EQ(request(port(), "GET", "/play/tarmik.wasm").header("content-type"),
               "application/wasm");
     EXPECT_EQ(request(port(), "GET", "/play/sub/").body, "sub");
+    auto folder = request(port(), "GET", "/play?lang=en");
+    EXPECT_EQ(folder.status, 301);
+    EXPECT_EQ(folder.header("location"), "/play/?lang=en");
     for (std::string bad :
          {"/play/../secret.txt", "/play/sub/../../secret.txt", "/play/%2e%2e/secret.txt",
           "/play/sub%2f..%2f..%2fsecret.txt", "/play/link.txt", "/play/.hidden", "/play/sub",
