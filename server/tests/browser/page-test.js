@@ -71,8 +71,17 @@ function check(ok, what) {
   // A game played in the page, every shot fired until the time runs out, then sent to the
   // shared ranking from the page under a name that is markup: the server replays it and the
   // leaderboard lists it, the name as text.
+  // The server's health answer is held back until the game is over, as a busy server's may be:
+  // the offer must come with it all the same.
   await page.close();
   page = await newPage();
+  let releaseHealth;
+  const healthHeld = new Promise((resolve) => { releaseHealth = resolve; });
+  await page.setRequestInterception(true);
+  page.on('request', async (r) => {
+    if (new URL(r.url()).pathname === '/api/health') await healthHeld;
+    r.continue();
+  });
   await page.goto(base + '/play/index.html?clock=manual&answer=1&nosw', { waitUntil: 'load' });
   await page.waitForFunction(() => window.tarmik && tarmik.windowOpen && tarmik.state === 'title',
     { timeout: 30000 });
@@ -87,12 +96,15 @@ function check(ok, what) {
     await page.mouse.up();
   }
   let clock = 0;
-  for (let i = 0; i < 60 && !(await page.$eval('#submit', (f) => !f.hidden)); i++) {
+  for (let i = 0, after = 0; i < 60 && after < 2; i++) {
+    if (await page.evaluate(() => tarmik.state === 'over')) after++;
     clock += 100;
     await page.evaluate((c) => { tarmik.clockTarget = c; }, clock);
     await page.waitForFunction((c) => tarmik.clockNow >= c, { timeout: 30000 }, clock);
   }
-  const offered = await page.$eval('#submit', (f) => !f.hidden);
+  releaseHealth();
+  const offered = await page.waitForFunction(() => !document.getElementById('submit').hidden,
+    { timeout: 10000 }).then(() => true, () => false);
   check(offered, 'the page offers the finished game to the shared ranking');
   const player = '<b>Hanako</b>';
   if (offered) {
