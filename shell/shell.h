@@ -26,7 +26,7 @@ int tarmik_main(int argc, char **argv);
 void opening();
 // The three lines after "1" at the menu.
 void start_notice();
-// The game's language: --lang, else what the environment asks for.
+// The game's language: --lang, else the settings' language, else what the environment asks for.
 language chosen_language();
 // What start-up does after the menu: the first stage, the window, the timer, the game state,
 // the fixed GL state and the view.
